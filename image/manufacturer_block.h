@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+// The manufacturer block: the last 4 KiB of the application area (flash 0x6AF000; file offset
+// 0x65F000 in app and all images, 0x6AF000 in full images). It holds the box's identity and a
+// table of flash regions, each with the CRC-32 of its contents, and ends with a CRC over the
+// block itself. Bytes 0 to 71 have the field order and widths of the download header payload.
+namespace qv {
+
+struct JobState;
+class File;
+struct VariantLayout;
+
+inline constexpr int kManufacturerBlockSize = 4096;
+inline constexpr int kRegionRecordOffset = 72;
+inline constexpr int kRegionRecordSize = 13;
+inline constexpr int kRegionRecordsOnFlash = 130;   // records 72 + 13 * i, i below 130
+inline constexpr int kRegionRecordsInMemory = 142;  // the last 12 stay zero after reading
+inline constexpr int kBlockCrcOffset = 4092;        // CRC-32 over bytes 0 to 4091
+inline constexpr int kManufacturerCfgLineCount = 9;
+
+// A region record, 13 bytes on flash.
+struct RegionRecord {
+  uint8_t tag;         // 0: carried unchanged
+  uint32_t start;      // 1: flash window address of the region's first byte
+  uint32_t length;     // 5: 24-bit region length
+  uint8_t check_flag;  // 8: 1 asks for the CRC to be recomputed when an image is built
+  uint32_t crc;        // 9: CRC-32 of the region's bytes
+};
+
+// The in-memory manufacturer block, fields in on-flash order.
+struct ManufacturerBlock {
+  uint8_t ident_nocheck;                      // 0: IDENT_NOCHECH
+  std::array<uint8_t, 15> manufacture_ident;  // 1: MANUFACTURE_IDENT, text
+  std::array<uint8_t, 8> hardware_module;     // 16: HARDWARE_MODULE, text
+  std::array<uint8_t, 8> hardware_version;    // 24: HARDWARE_VERSION, text
+  std::array<uint8_t, 8> software_module;     // 32: SOFTWARE_MODULE, text
+  std::array<uint8_t, 8> software_version;    // 40: SOFTWARE_VERSION, text
+  std::array<uint8_t, 8> stb_id;              // 48: STB_ID, 64-bit little-endian
+  uint8_t byte56;                             // 56 (download type in a download header)
+  uint8_t region_count;                       // 57: region records to check
+  uint32_t number24;                          // 58: 24-bit number (total size)
+  uint8_t byte61;                             // 61 (project select)
+  uint8_t byte62;                             // 62 (compress flag)
+  uint8_t byte63;                             // 63 (encrypt flag)
+  std::array<uint8_t, 8> eight_bytes;         // 64 (encrypt key)
+  std::array<RegionRecord, kRegionRecordsInMemory> regions;  // 72: 130 on flash
+  uint32_t block_crc;                         // 4092
+
+  // Every byte of the record set to `byte` (0xFF after a job reset, 0 before reading).
+  void Fill(uint8_t byte);
+  // The fields of a 4,096-byte block; records 130 to 141 become zero.
+  void Decode(std::span<const uint8_t, kManufacturerBlockSize> bytes);
+  // Bytes 0 to 71 and the 130 region records of the block; nothing else is touched.
+  void EncodeFields(std::span<uint8_t, kManufacturerBlockSize> bytes) const;
+  // The number of records that the CRC pass checks: the region count, at most the 130
+  // records that exist on flash.
+  int CheckedRegionCount() const;
+};
+
+// The CRC of a region's bytes in an image of the given variant, as the build computes it:
+// the region's flash window address taken to a file offset, bytes outside the file taken as
+// 0xFF, a long region checked in 64 KiB pieces.
+uint32_t RegionCrcInImage(const File& image, const VariantLayout& layout, const RegionRecord& region);
+
+// A text field as manufacturer.cfg shows it: its characters up to the first zero byte.
+std::string FieldText(std::span<const uint8_t> field);
+
+// Parses the working image's manufacturer block into the job state.
+void ReadManufacturerBlock(JobState& job, const std::string& path);
+
+// Builds the nine manufacturer.cfg lines from the job's manufacturer block.
+void BuildManufacturerCfgLines(JobState& job);
+
+// Recomputes the CRC of every region whose check flag is 1 over the merged image, writes the
+// block and seals it with the block CRC. False, writing nothing, for an unrecognised variant.
+bool WriteManufacturerBlock(JobState& job, const std::string& merged_path);
+
+}  // namespace qv

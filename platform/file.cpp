@@ -1,0 +1,155 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+#include <utility>
+
+#include "platform/io_error.h"
+
+namespace qv {
+
+namespace {
+
+int OpenFlags(File::Mode mode) {
+  switch (mode) {
+    case File::Mode::kRead:
+      return O_RDONLY;
+    case File::Mode::kReadWrite:
+      return O_RDWR;
+    case File::Mode::kCreate:
+      return O_RDWR | O_CREAT | O_TRUNC;
+  }
+  return O_RDONLY;
+}
+
+int OpenDescriptor(const std::string& path, File::Mode mode) {
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    errno = EINVAL;
+    return -1;
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+      ::close(fd);
+      errno = EISDIR;
+      return -1;
+    }
+  }
+  return fd;
+}
+
+}  // namespace
+
+File File::Open(const std::string& path, Mode mode) {
+  int fd = OpenDescriptor(path, mode);
+  if (fd < 0) throw IoError::FromErrno(errno);
+  return File(fd);
+}
+
+std::optional<File> File::TryOpen(const std::string& path, Mode mode) {
+  int fd = OpenDescriptor(path, mode);
+  if (fd < 0) return std::nullopt;
+  return File(fd);
+}
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int64_t File::Size() const {
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) throw IoError::FromErrno(errno);
+  return info.st_size;
+}
+
+size_t File::ReadAt(int64_t offset, std::span<uint8_t> out) const {
+  if (offset < 0) return 0;
+  size_t done = 0;
+  while (done < out.size()) {
+    ssize_t n = ::pread(fd_, out.data() + done, out.size() - done,
+                        static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+void File::WriteAt(int64_t offset, std::span<const uint8_t> data) {
+  if (offset < 0) throw IoError::FromErrno(EINVAL);
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
+                         static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw IoError::FromErrno(errno);
+    if (n == 0) throw IoError::FromErrno(ENOSPC);
+    done += static_cast<size_t>(n);
+  }
+}
+
+void File::Resize(int64_t size) {
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw IoError::FromErrno(errno);
+}
+
+int32_t FileSize(const std::string& path) {
+  File file = File::Open(path, File::Mode::kRead);
+  int64_t size = file.Size();
+  if (size > std::numeric_limits<int32_t>::max()) throw IoError::FromErrno(EFBIG);
+  return static_cast<int32_t>(size);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  File file = File::Open(path, File::Mode::kRead);
+  std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
+  bytes.resize(file.ReadAt(0, bytes));
+  return bytes;
+}
+
+void WriteWholeFile(const std::string& path, std::span<const uint8_t> data) {
+  File file = File::Open(path, File::Mode::kCreate);
+  file.WriteAt(0, data);
+}
+
+void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data) {
+  std::string temporary = path + ".part";
+  try {
+    File file = File::Open(temporary, File::Mode::kCreate);
+    file.WriteAt(0, data);
+  } catch (...) {
+    RemoveFile(temporary);
+    throw;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    int error = errno;
+    RemoveFile(temporary);
+    throw IoError::FromErrno(error);
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+// An open file, read and written at explicit offsets. Opening with Open() and every write
+// raise IoError on failure; reads report how many bytes they delivered, so a reader can
+// stay inside the file and treat the missing bytes as it must.
+class File {
+ public:
+  enum class Mode {
+    kRead,       // existing file, reading only
+    kReadWrite,  // existing file, reading and writing
+    kCreate,     // create, or truncate an existing file; reading and writing
+  };
+
+  static File Open(const std::string& path, Mode mode);
+  static std::optional<File> TryOpen(const std::string& path, Mode mode);
+
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  int64_t Size() const;
+
+  // Reads up to out.size() bytes at `offset`; returns how many arrived (fewer at the end of
+  // the file, none for a negative offset or a read error).
+  size_t ReadAt(int64_t offset, std::span<uint8_t> out) const;
+
+  // Writes all of `data` at `offset`, growing the file when needed.
+  void WriteAt(int64_t offset, std::span<const uint8_t> data);
+
+  // Sets the file's length, cutting it or extending it with zero bytes.
+  void Resize(int64_t size);
+
+ private:
+  explicit File(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// The file-size query: the size in bytes of a named file. Raises IoError when the file
+// cannot be opened or sized, and for files of 2 GiB or more, whose size no signed 32-bit
+// count can hold.
+int32_t FileSize(const std::string& path);
+
+bool FileExists(const std::string& path);
+
+// Deletes a file; returns false when it did not exist or could not be deleted.
+bool RemoveFile(const std::string& path);
+
+// Whole-file helpers; both raise IoError.
+std::vector<uint8_t> ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, std::span<const uint8_t> data);
+
+// Writes `data` to a new file beside `path` and renames it over `path` once every byte is
+// on disk, so a failure never leaves a half-written file under the final name.
+void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data);
+
+}  // namespace qv
