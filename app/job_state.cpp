@@ -26,13 +26,16 @@ void ResetJobData(JobState& job) {
   std::fill(job.video_firmware.begin(), job.video_firmware.end(), 0xFF);
   std::fill(job.slots.begin(), job.slots.end(), 0xFF);
 
-  for (std::string& line : job.manufacturer_cfg_lines) line.clear();
-  for (std::string& setting : job.http_settings) setting.clear();
+  for (std::string& line : job.manufacturer_cfg_lines)
+    line.clear();
+  for (std::string& setting : job.http_settings)
+    setting.clear();
 
   job.choice_flags.fill(0);
   job.opened_image_flag = 0;
 
-  for (std::string& command : job.logo_commands) command.clear();
+  for (std::string& command : job.logo_commands)
+    command.clear();
   job.default_source_path.clear();
   job.key_source_path.clear();
   job.working_image_path.clear();

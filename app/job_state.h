@@ -15,7 +15,14 @@ inline constexpr uint32_t kAppCodeCapacity = 0x660000;   // the "appcode" partit
 inline constexpr uint32_t kFirmwareCapacity = 0x300000;  // "fw_audio" and "fw_video"
 
 // The choice flags, in their order in the job state.
-enum ChoiceFlag { kBootChosen, kMenuChosen, kRadioChosen, kDefaultChosen, kKeyChosen, kChoiceCount };
+enum ChoiceFlag {
+  kBootChosen,
+  kMenuChosen,
+  kRadioChosen,
+  kDefaultChosen,
+  kKeyChosen,
+  kChoiceCount
+};
 
 // The seven HTTP update settings, in the order of their kinds 1 to 7.
 inline constexpr int kHttpSettingCount = 7;
@@ -55,11 +62,12 @@ struct JobState {
   std::string working_directory;
 
   std::span<uint8_t, kSlotSize> Slot(int index) {
-    return std::span<uint8_t, kSlotSize>(slots.data() + static_cast<size_t>(index) * kSlotSize, kSlotSize);
+    return std::span<uint8_t, kSlotSize>(slots.data() + static_cast<size_t>(index) * kSlotSize,
+                                         kSlotSize);
   }
   std::span<const uint8_t, kSlotSize> Slot(int index) const {
-    return std::span<const uint8_t, kSlotSize>(slots.data() + static_cast<size_t>(index) * kSlotSize,
-                                               kSlotSize);
+    return std::span<const uint8_t, kSlotSize>(
+        slots.data() + static_cast<size_t>(index) * kSlotSize, kSlotSize);
   }
 };
 

@@ -30,7 +30,8 @@ bool EndsWithDld(const std::string& path) {
 class ScratchDirectory {
  public:
   ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-info-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quorvane-info-XXXXXX").string();
     if (::mkdtemp(pattern.data())) path_ = pattern;
   }
   ~ScratchDirectory() {
@@ -72,7 +73,8 @@ std::optional<ImageInfo> GatherImageInfo(const std::string& path, std::string& e
     info.partition_count = *count;
     info.variant = VariantFromPartitionCount(info.partition_count);
     if (info.variant == kUnrecognised) {
-      error = "the download file's partition count is " + std::to_string(*count) + ", not 102, 130 or 142";
+      error = "the download file's partition count is " + std::to_string(*count) +
+              ", not 102, 130 or 142";
       return std::nullopt;
     }
     if (scratch.path().empty()) throw IoError("I/O error: no temporary directory");
@@ -86,7 +88,8 @@ std::optional<ImageInfo> GatherImageInfo(const std::string& path, std::string& e
     int32_t size = FileSize(path);
     info.variant = VariantFromImageSize(size);
     if (info.variant == kUnrecognised) {
-      error = "a flash image is 0x660000, 0x7B0000 or 0x800000 bytes long; this file has " + Hex(size);
+      error =
+          "a flash image is 0x660000, 0x7B0000 or 0x800000 bytes long; this file has " + Hex(size);
       return std::nullopt;
     }
     info.partition_count = PartitionCountOfVariant(info.variant);
@@ -124,14 +127,15 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
   const PartitionDirectory& directory = info.directory;
   out << "partition directory at file offset " << Hex(info.directory_offset) << ": entry count "
       << directory.entry_count << "\n";
-  std::snprintf(line, sizeof line, "  %5s  %-16s  %-10s  %8s  %-10s  %-10s  %-10s\n", "index", "name", "offset",
-                "selector", "first len", "second len", "length");
+  std::snprintf(line, sizeof line, "  %5s  %-16s  %-10s  %8s  %-10s  %-10s  %-10s\n", "index",
+                "name", "offset", "selector", "first len", "second len", "length");
   out << line;
   for (int i = 0; i < directory.UsableCount(); ++i) {
     const DirectoryEntry& entry = directory.entries[i];
-    std::snprintf(line, sizeof line, "  %5d  %-16s  %-10s  %8u  %-10s  %-10s  %-10s\n", i, entry.Name().c_str(),
-                  Hex(entry.offset).c_str(), entry.length_selector, Hex(entry.first_length).c_str(),
-                  Hex(entry.second_length).c_str(), Hex(entry.Length()).c_str());
+    std::snprintf(line, sizeof line, "  %5d  %-16s  %-10s  %8u  %-10s  %-10s  %-10s\n", i,
+                  entry.Name().c_str(), Hex(entry.offset).c_str(), entry.length_selector,
+                  Hex(entry.first_length).c_str(), Hex(entry.second_length).c_str(),
+                  Hex(entry.Length()).c_str());
     out << line;
   }
 
@@ -144,19 +148,23 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
   out << "  SOFTWARE_MODULE    " << FieldText(block.software_module) << "\n";
   out << "  SOFTWARE_VERSION   " << FieldText(block.software_version) << "\n";
   uint64_t stb_id = 0;
-  for (int i = 7; i >= 0; --i) stb_id = (stb_id << 8) | block.stb_id[i];
+  for (int i = 7; i >= 0; --i)
+    stb_id = (stb_id << 8) | block.stb_id[i];
   out << "  STB_ID             " << Hex(stb_id, 16) << "\n";
   out << "  region count       " << int{block.region_count} << "\n";
   for (size_t i = 0; i < info.regions.size(); ++i) {
     const RegionInfo& region = info.regions[i];
-    std::snprintf(line, sizeof line, "  region %3zu: tag %3u  start %s  length %s  check %u  crc %s %s\n", i,
-                  region.record.tag, Hex(region.record.start, 8).c_str(), Hex(region.record.length, 6).c_str(),
-                  region.record.check_flag, Hex(region.record.crc, 8).c_str(),
+    std::snprintf(line, sizeof line,
+                  "  region %3zu: tag %3u  start %s  length %s  check %u  crc %s %s\n", i,
+                  region.record.tag, Hex(region.record.start, 8).c_str(),
+                  Hex(region.record.length, 6).c_str(), region.record.check_flag,
+                  Hex(region.record.crc, 8).c_str(),
                   region.record.crc == region.image_crc ? "(matches)" : "(differs from the image)");
     out << line;
   }
   out << "  block CRC          " << Hex(block.block_crc, 8) << " "
-      << (block.block_crc == info.image_block_crc ? "(matches)" : "(differs from the block)") << "\n";
+      << (block.block_crc == info.image_block_crc ? "(matches)" : "(differs from the block)")
+      << "\n";
   if (info.problem) out << "\nwarning: " << *info.problem << "\n";
 }
 

@@ -26,8 +26,8 @@ struct ImageInfo {
   uint32_t manufacturer_offset = 0;
   PartitionDirectory directory{};
   ManufacturerBlock manufacturer{};
-  std::vector<RegionInfo> regions;  // the first region-count records, at most 130
-  uint32_t image_block_crc = 0;     // the CRC of block bytes 0 to 4091 in the image
+  std::vector<RegionInfo> regions;     // the first region-count records, at most 130
+  uint32_t image_block_crc = 0;        // the CRC of block bytes 0 to 4091 in the image
   std::optional<std::string> problem;  // a directory that is unsafe to build from
 };
 

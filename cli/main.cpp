@@ -22,14 +22,16 @@ int RunInfo(const std::string& path) {
 }
 
 int RunSample(const std::string& out, const std::string& variant_name) {
-  qv::Variant variant = variant_name == "app" ? qv::kAppImage : variant_name == "all" ? qv::kAllImage : qv::kFullImage;
+  qv::Variant variant = variant_name == "app"   ? qv::kAppImage
+                        : variant_name == "all" ? qv::kAllImage
+                                                : qv::kFullImage;
   qv::testing::ImageSpec spec = qv::testing::DefaultImageSpec(variant);
   std::vector<uint8_t> image = qv::testing::BuildFlashImage(spec);
   bool download = out.size() >= 4 && qv::EqualsIgnoringCase(out.substr(out.size() - 4), ".dld");
   if (download) image = qv::testing::BuildDownload(image, qv::testing::DownloadSpecFor(spec));
   qv::WriteFileAtomically(out, image);
-  std::cout << "wrote " << out << " (" << (download ? "download file, " : "flash image, ") << variant_name
-            << " variant, " << image.size() << " bytes)\n";
+  std::cout << "wrote " << out << " (" << (download ? "download file, " : "flash image, ")
+            << variant_name << " variant, " << image.size() << " bytes)\n";
   return 0;
 }
 
@@ -40,13 +42,16 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   std::string info_path;
-  CLI::App* info = app.add_subcommand("info", "Show the variant, partition directory and manufacturer block of an image");
+  CLI::App* info = app.add_subcommand(
+      "info", "Show the variant, partition directory and manufacturer block of an image");
   info->add_option("IMAGE", info_path, "flash image (.bin) or download file (.dld)")->required();
 
   std::string sample_out;
   std::string sample_variant = "all";
-  CLI::App* sample = app.add_subcommand("sample", "Write a synthetic, self-consistent image to try the tool on");
-  sample->add_option("OUT", sample_out, "output file; a download file when it ends in .dld")->required();
+  CLI::App* sample =
+      app.add_subcommand("sample", "Write a synthetic, self-consistent image to try the tool on");
+  sample->add_option("OUT", sample_out, "output file; a download file when it ends in .dld")
+      ->required();
   sample->add_option("--variant", sample_variant, "app, all or full")
       ->check(CLI::IsMember({"app", "all", "full"}))
       ->capture_default_str();

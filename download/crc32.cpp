@@ -16,7 +16,8 @@ constexpr std::array<std::array<uint32_t, 256>, 8> MakeTables() {
   std::array<std::array<uint32_t, 256>, 8> tables{};
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t crc = i << 24;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000u) ? (crc << 1) ^ kPolynomial : crc << 1;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 0x80000000u) ? (crc << 1) ^ kPolynomial : crc << 1;
     tables[0][i] = crc;
   }
   for (int k = 1; k < 8; ++k) {
@@ -38,7 +39,8 @@ inline uint32_t StepByte(uint32_t crc, uint8_t byte) {
 }  // namespace
 
 uint32_t Crc32Bytewise(uint32_t crc, std::span<const uint8_t> bytes) {
-  for (uint8_t byte : bytes) crc = StepByte(crc, byte);
+  for (uint8_t byte : bytes)
+    crc = StepByte(crc, byte);
   return crc;
 }
 
@@ -46,14 +48,16 @@ uint32_t Crc32Update(uint32_t crc, std::span<const uint8_t> bytes) {
   const uint8_t* p = bytes.data();
   size_t n = bytes.size();
   while (n >= 8) {
-    uint32_t high = crc ^ (uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]);
-    crc = kTables[7][high >> 24] ^ kTables[6][(high >> 16) & 0xFF] ^ kTables[5][(high >> 8) & 0xFF] ^
-          kTables[4][high & 0xFF] ^ kTables[3][p[4]] ^ kTables[2][p[5]] ^ kTables[1][p[6]] ^
-          kTables[0][p[7]];
+    uint32_t high =
+        crc ^ (uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]);
+    crc = kTables[7][high >> 24] ^ kTables[6][(high >> 16) & 0xFF] ^
+          kTables[5][(high >> 8) & 0xFF] ^ kTables[4][high & 0xFF] ^ kTables[3][p[4]] ^
+          kTables[2][p[5]] ^ kTables[1][p[6]] ^ kTables[0][p[7]];
     p += 8;
     n -= 8;
   }
-  for (; n > 0; --n) crc = StepByte(crc, *p++);
+  for (; n > 0; --n)
+    crc = StepByte(crc, *p++);
   return crc;
 }
 

@@ -19,8 +19,8 @@ inline constexpr uint8_t kSectorDataTag = 0x33;    // 51: sector data record
 
 inline constexpr int kHeaderPayloadSize = 72;
 inline constexpr int kHeaderRecordSize = 79;
-inline constexpr int kPartitionCountOffset = 60;   // file offset of PARTITION_COUNT
-inline constexpr int kTotalSizeOffset = 61;        // file offset of TRANS_TOTAL_SIZE
+inline constexpr int kPartitionCountOffset = 60;  // file offset of PARTITION_COUNT
+inline constexpr int kTotalSizeOffset = 61;       // file offset of TRANS_TOTAL_SIZE
 inline constexpr int kHeaderCrcOffset = 75;
 
 // No record payload and no decompressed data block may exceed this many bytes.
@@ -37,7 +37,8 @@ struct ConversionResult {
 // BlockFileOffset(variant, n) for every sector pair the variant expects. Every record is
 // verified; anything after the last expected pair is ignored. On failure the output holds
 // the blocks placed before the faulty record, and the result says what was wrong.
-ConversionResult ConvertDownload(const std::string& path, Variant variant, const std::string& output_path);
+ConversionResult ConvertDownload(const std::string& path, Variant variant,
+                                 const std::string& output_path);
 
 // The same conversion from bytes in memory to bytes in memory; `image` receives the output
 // file's bytes. Used by ConvertDownload and by readers that must not touch the disk.

@@ -15,7 +15,9 @@ namespace {
 
 constexpr uint32_t kCrcPiece = 0x10000;  // regions are read and checked 64 KiB at a time
 
-uint32_t Repeated(uint8_t byte) { return 0x01010101u * byte; }
+uint32_t Repeated(uint8_t byte) {
+  return 0x01010101u * byte;
+}
 
 template <size_t N>
 void CopyField(std::span<const uint8_t> bytes, size_t offset, std::array<uint8_t, N>& field) {
@@ -104,7 +106,8 @@ int ManufacturerBlock::CheckedRegionCount() const {
   return std::min<int>(region_count, kRegionRecordsOnFlash);
 }
 
-uint32_t RegionCrcInImage(const File& image, const VariantLayout& layout, const RegionRecord& region) {
+uint32_t RegionCrcInImage(const File& image, const VariantLayout& layout,
+                          const RegionRecord& region) {
   const int64_t offset = int64_t{region.start} - WindowOfFileStart(layout);
   const int64_t file_size = image.Size();
   std::vector<uint8_t> buffer(kCrcPiece);

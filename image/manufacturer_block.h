@@ -49,7 +49,7 @@ struct ManufacturerBlock {
   uint8_t byte63;                             // 63 (encrypt flag)
   std::array<uint8_t, 8> eight_bytes;         // 64 (encrypt key)
   std::array<RegionRecord, kRegionRecordsInMemory> regions;  // 72: 130 on flash
-  uint32_t block_crc;                         // 4092
+  uint32_t block_crc;                                        // 4092
 
   // Every byte of the record set to `byte` (0xFF after a job reset, 0 before reading).
   void Fill(uint8_t byte);
@@ -65,7 +65,8 @@ struct ManufacturerBlock {
 // The CRC of a region's bytes in an image of the given variant, as the build computes it:
 // the region's flash window address taken to a file offset, bytes outside the file taken as
 // 0xFF, a long region checked in 64 KiB pieces.
-uint32_t RegionCrcInImage(const File& image, const VariantLayout& layout, const RegionRecord& region);
+uint32_t RegionCrcInImage(const File& image, const VariantLayout& layout,
+                          const RegionRecord& region);
 
 // A text field as manufacturer.cfg shows it: its characters up to the first zero byte.
 std::string FieldText(std::span<const uint8_t> field);

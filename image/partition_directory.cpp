@@ -9,14 +9,16 @@ namespace qv {
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return LowerAscii(x) == LowerAscii(y);
+         });
 }
 
 void DirectoryEntry::SetLength(uint32_t length) {
@@ -37,7 +39,9 @@ void DirectoryEntry::SetName(std::string_view text) {
   std::memcpy(name.data(), text.data(), std::min<size_t>(text.size(), kNameSize));
 }
 
-bool DirectoryEntry::NameIs(std::string_view text) const { return EqualsIgnoringCase(Name(), text); }
+bool DirectoryEntry::NameIs(std::string_view text) const {
+  return EqualsIgnoringCase(Name(), text);
+}
 
 void DecodeEntry(std::span<const uint8_t, kEntrySize> bytes, DirectoryEntry& entry) {
   entry.offset = ReadLe32(&bytes[0]);

@@ -21,10 +21,10 @@ inline constexpr uint32_t kSlotSize = 51200;  // a small partition's data slot
 
 // One 64-byte entry, fields in on-flash order.
 struct DirectoryEntry {
-  uint32_t offset;           // 0: start of the data, relative to flash address 0x050000
-  uint32_t length_selector;  // 4: 1 selects the first length, anything else the second
-  uint32_t first_length;     // 8
-  uint32_t second_length;    // 12
+  uint32_t offset;                      // 0: start of the data, relative to flash address 0x050000
+  uint32_t length_selector;             // 4: 1 selects the first length, anything else the second
+  uint32_t first_length;                // 8
+  uint32_t second_length;               // 12
   std::array<uint8_t, kNameSize> name;  // 16: ASCII, zero-ended unless it fills the field
   std::array<uint8_t, 32> further;      // 32: not interpreted, carried unchanged
 
@@ -47,7 +47,9 @@ struct PartitionDirectory {
 
   // The number of entries that operations may touch: the entry count, but never more
   // than the 60 entries that exist.
-  int UsableCount() const { return entry_count > kMaxEntries ? kMaxEntries : static_cast<int>(entry_count); }
+  int UsableCount() const {
+    return entry_count > kMaxEntries ? kMaxEntries : static_cast<int>(entry_count);
+  }
 
   void Fill(uint8_t byte);  // every byte of the on-flash form set to `byte`
   void Decode(std::span<const uint8_t, kDirectorySize> bytes);

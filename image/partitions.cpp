@@ -120,19 +120,21 @@ std::optional<std::string> FindDirectoryProblem(const JobState& job, int64_t ima
   }
   for (int i = 0; i < directory.UsableCount(); ++i) {
     const DirectoryEntry& entry = directory.entries[i];
-    std::string which = "partition directory entry " + std::to_string(i) + " (\"" +
-                        PrintableName(entry) + "\")";
+    std::string which =
+        "partition directory entry " + std::to_string(i) + " (\"" + PrintableName(entry) + "\")";
     uint64_t length = entry.Length();
     std::string length_field = entry.length_selector == 1 ? "first length" : "second length";
     uint64_t capacity = PartitionBuffer(job, i).size();
     if (length > capacity) {
-      return which + " has a " + length_field + " of " + std::to_string(length) + " bytes, more than its " +
-             std::to_string(capacity) + "-byte " + TargetDescription(TargetOf(entry));
+      return which + " has a " + length_field + " of " + std::to_string(length) +
+             " bytes, more than its " + std::to_string(capacity) + "-byte " +
+             TargetDescription(TargetOf(entry));
     }
     uint64_t start = uint64_t{layout->area_base} + entry.offset;
     if (start + length > static_cast<uint64_t>(image_size)) {
-      return which + ": its data at file offset " + Hex(start) + " with its " + length_field + " of " +
-             Hex(length) + " bytes ends past the end of the " + Hex(image_size) + "-byte image";
+      return which + ": its data at file offset " + Hex(start) + " with its " + length_field +
+             " of " + Hex(length) + " bytes ends past the end of the " + Hex(image_size) +
+             "-byte image";
     }
   }
   return std::nullopt;

@@ -13,24 +13,26 @@ constexpr uint32_t kSmallSector = 0x2000;
 template <size_t N, typename F>
 constexpr std::array<uint32_t, N> MakeTable(F start_of) {
   std::array<uint32_t, N> table{};
-  for (size_t i = 0; i < N; ++i) table[i] = start_of(static_cast<uint32_t>(i));
+  for (size_t i = 0; i < N; ++i)
+    table[i] = start_of(static_cast<uint32_t>(i));
   return table;
 }
 
 constexpr auto kFullTable = MakeTable<142>([](uint32_t i) {
-  if (i < 8) return i * kSmallSector;                    // 0x000000-0x00E000
-  if (i < 134) return 0x010000 + (i - 8) * kBlockSize;   // 0x010000-0x7E0000
-  return 0x7F0000 + (i - 134) * kSmallSector;            // 0x7F0000-0x7FE000
+  if (i < 8) return i * kSmallSector;                   // 0x000000-0x00E000
+  if (i < 134) return 0x010000 + (i - 8) * kBlockSize;  // 0x010000-0x7E0000
+  return 0x7F0000 + (i - 134) * kSmallSector;           // 0x7F0000-0x7FE000
 });
 constexpr auto kAllTable = MakeTable<130>([](uint32_t i) {
-  if (i < 122) return 0x050000 + i * kBlockSize;         // 0x050000-0x7E0000
-  return 0x7F0000 + (i - 122) * kSmallSector;            // 0x7F0000-0x7FE000
+  if (i < 122) return 0x050000 + i * kBlockSize;  // 0x050000-0x7E0000
+  return 0x7F0000 + (i - 122) * kSmallSector;     // 0x7F0000-0x7FE000
 });
 constexpr auto kAppTable = MakeTable<102>([](uint32_t i) { return 0x050000 + i * kBlockSize; });
 constexpr auto kDefaultTable = MakeTable<4>([](uint32_t i) { return i * kBlockSize; });
 constexpr auto kKeyTable = MakeTable<1>([](uint32_t) { return 0u; });
 
-static_assert(kFullTable[8] == 0x10000 && kFullTable[133] == 0x7E0000 && kFullTable[141] == 0x7FE000);
+static_assert(kFullTable[8] == 0x10000 && kFullTable[133] == 0x7E0000 &&
+              kFullTable[141] == 0x7FE000);
 static_assert(kAllTable[121] == 0x7E0000 && kAllTable[129] == 0x7FE000);
 static_assert(kAppTable[101] == 0x6A0000);
 
@@ -110,7 +112,9 @@ std::optional<uint8_t> ReadPartitionCountByte(const std::string& path) {
   return byte;
 }
 
-int BlockCount(Variant variant) { return TableOf(variant).count; }
+int BlockCount(Variant variant) {
+  return TableOf(variant).count;
+}
 
 uint32_t ErasedBlockCount(Variant variant) {
   switch (variant) {

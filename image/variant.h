@@ -20,11 +20,12 @@ enum Variant : uint8_t {
   kUnrecognised = 10,
 };
 
-inline constexpr uint32_t kFlashWindow = 0xA0000000;     // the processor sees flash byte A at this + A
-inline constexpr uint32_t kApplicationArea = 0x050000;   // flash address that partition offsets count from
-inline constexpr uint32_t kBlockSize = 0x10000;          // one erased 64 KiB block
-inline constexpr uint32_t kPartitionSpace = 0x65E000;    // partition offsets run below this
-inline constexpr uint32_t kBootAreaSize = 0x50000;       // flash 0x000000-0x04FFFF, full images only
+inline constexpr uint32_t kFlashWindow = 0xA0000000;  // the processor sees flash byte A at this + A
+inline constexpr uint32_t kApplicationArea =
+    0x050000;                                    // flash address that partition offsets count from
+inline constexpr uint32_t kBlockSize = 0x10000;  // one erased 64 KiB block
+inline constexpr uint32_t kPartitionSpace = 0x65E000;  // partition offsets run below this
+inline constexpr uint32_t kBootAreaSize = 0x50000;     // flash 0x000000-0x04FFFF, full images only
 inline constexpr uint32_t kKeyRegionSize = 0x10000;
 inline constexpr uint32_t kDefaultRegionSize = 0x40000;
 
@@ -38,23 +39,41 @@ struct VariantLayout {
   Variant variant;
   int32_t partition_count;  // sectors covered: the byte at offset 60 of a download file
   uint32_t file_size;
-  uint32_t erased_blocks;   // 64 KiB blocks of 0xFF written before anything else
-  uint32_t area_base;       // file offset of flash address 0x050000
+  uint32_t erased_blocks;  // 64 KiB blocks of 0xFF written before anything else
+  uint32_t area_base;      // file offset of flash address 0x050000
   uint32_t directory_offset;
   uint32_t manufacturer_offset;
   uint32_t key_region;
   uint32_t default_region;
-  int preserved_count;      // ranges carried over unchanged from the working image
+  int preserved_count;  // ranges carried over unchanged from the working image
   std::array<FileRange, 4> preserved;
 };
 
-inline constexpr VariantLayout kAppLayout{
-    kAppImage, 102, 0x660000, 102, 0, 0x65E000, 0x65F000, 0x6C0000, 0x6D0000, 0, {}};
+inline constexpr VariantLayout kAppLayout{kAppImage, 102,      0x660000, 102, 0, 0x65E000,
+                                          0x65F000,  0x6C0000, 0x6D0000, 0,   {}};
 inline constexpr VariantLayout kAllLayout{
-    kAllImage, 130, 0x7B0000, 123, 0, 0x65E000, 0x65F000, 0x6C0000, 0x6D0000, 4,
+    kAllImage,
+    130,
+    0x7B0000,
+    123,
+    0,
+    0x65E000,
+    0x65F000,
+    0x6C0000,
+    0x6D0000,
+    4,
     {{{0x660000, 0x10000}, {0x670000, 0x40000}, {0x6B0000, 0x10000}, {0x710000, 0xA0000}}}};
 inline constexpr VariantLayout kFullLayout{
-    kFullImage, 142, 0x800000, 128, 0x50000, 0x6AE000, 0x6AF000, 0x710000, 0x720000, 4,
+    kFullImage,
+    142,
+    0x800000,
+    128,
+    0x50000,
+    0x6AE000,
+    0x6AF000,
+    0x710000,
+    0x720000,
+    4,
     {{{0x6B0000, 0x10000}, {0x6C0000, 0x40000}, {0x700000, 0x10000}, {0x760000, 0xA0000}}}};
 
 // The layout of an image variant (5, 6 or 7); nullptr for any other code.

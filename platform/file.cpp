@@ -122,7 +122,9 @@ bool FileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0;
 }
 
-bool RemoveFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  return !path.empty() && ::unlink(path.c_str()) == 0;
+}
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   File file = File::Open(path, File::Mode::kRead);

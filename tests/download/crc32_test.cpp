@@ -53,7 +53,8 @@ TEST(Crc32, PiecesComposeToTheCrcOfTheWhole) {
   uint32_t whole = Crc32(data.data(), static_cast<int32_t>(data.size()));
   uint32_t pieces = kCrc32Initial;
   for (size_t at = 0; at < data.size(); at += 65536) {
-    pieces = Crc32Update(pieces, std::span(data).subspan(at, std::min<size_t>(65536, data.size() - at)));
+    pieces =
+        Crc32Update(pieces, std::span(data).subspan(at, std::min<size_t>(65536, data.size() - at)));
   }
   EXPECT_EQ(pieces, whole);
 }

@@ -52,7 +52,8 @@ std::vector<uint8_t> Compress(std::span<const uint8_t> data) {
 }
 
 // Appends one framed record: tag, length (payload + 4), payload, CRC of the payload.
-void AppendRecord(std::vector<uint8_t>& out, uint8_t tag, int width, std::span<const uint8_t> payload) {
+void AppendRecord(std::vector<uint8_t>& out, uint8_t tag, int width,
+                  std::span<const uint8_t> payload) {
   out.push_back(tag);
   uint8_t length[3];
   WriteLe(length, payload.size() + 4, width);
@@ -81,14 +82,16 @@ TEST_P(ConvertsEveryVariant, BackToTheImageByteForByte) {
   const Sample& sample = SampleOf(GetParam());
   testing::TempDir dir;
   WriteWholeFile(dir.File("box.dld"), sample.download);
-  ConversionResult result = ConvertDownload(dir.File("box.dld"), GetParam(), dir.File("Temp_DldToBin.bin"));
+  ConversionResult result =
+      ConvertDownload(dir.File("box.dld"), GetParam(), dir.File("Temp_DldToBin.bin"));
   ASSERT_TRUE(result) << result.problem;
   std::vector<uint8_t> converted = ReadWholeFile(dir.File("Temp_DldToBin.bin"));
   EXPECT_EQ(converted.size(), LayoutOf(GetParam())->file_size);
   EXPECT_TRUE(converted == sample.image);
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, ConvertsEveryVariant, ::testing::Values(kAppImage, kAllImage, kFullImage),
+INSTANTIATE_TEST_SUITE_P(Variants, ConvertsEveryVariant,
+                         ::testing::Values(kAppImage, kAllImage, kFullImage),
                          testing::VariantParamName());
 
 TEST(ConvertDownload, RecordsBeginAsTheFormatSays) {
@@ -109,13 +112,15 @@ TEST(ConvertDownload, RecordsBeginAsTheFormatSays) {
 TEST(ConvertDownload, AllImageHasFewerErasedBlocksThanSectorsAndPlacesTheSmallTopSectors) {
   // 130 sectors, of which the last eight are 8 KiB: 0x7A0000 + k * 0x2000.
   std::vector<uint8_t> image(0x7B0000, 0xFF);
-  for (int k = 0; k < 8; ++k) std::fill_n(image.begin() + 0x7A0000 + k * 0x2000, 0x2000, uint8_t(0x10 + k));
+  for (int k = 0; k < 8; ++k)
+    std::fill_n(image.begin() + 0x7A0000 + k * 0x2000, 0x2000, uint8_t(0x10 + k));
   testing::DownloadSpec spec;
   spec.variant = kAllImage;
   std::vector<uint8_t> converted;
   ASSERT_TRUE(ConvertDownloadBytes(BuildDownload(image, spec), kAllImage, converted));
   ASSERT_EQ(converted.size(), 0x7B0000u);
-  for (int k = 0; k < 8; ++k) EXPECT_EQ(converted[0x7A0000 + k * 0x2000 + 5], 0x10 + k);
+  for (int k = 0; k < 8; ++k)
+    EXPECT_EQ(converted[0x7A0000 + k * 0x2000 + 5], 0x10 + k);
 }
 
 TEST(ConvertDownload, KeyAndDefaultDatabaseDownloads) {
@@ -129,7 +134,8 @@ TEST(ConvertDownload, KeyAndDefaultDatabaseDownloads) {
   std::vector<uint8_t> database = testing::CodeLikeBytes(0x40000, 6);
   testing::DownloadSpec database_spec;
   database_spec.variant = kDefaultDownload;
-  ASSERT_TRUE(ConvertDownloadBytes(BuildDownload(database, database_spec), kDefaultDownload, converted));
+  ASSERT_TRUE(
+      ConvertDownloadBytes(BuildDownload(database, database_spec), kDefaultDownload, converted));
   EXPECT_TRUE(converted == database);
 }
 
@@ -138,8 +144,10 @@ TEST(ConvertDownload, ShortBlockLeavesTheRestOfItsSectorErasedAndEmptyPayloadVer
   std::vector<uint8_t> converted;
   ASSERT_TRUE(ConvertDownloadBytes(KeyDownloadWithData(Compress(data)), kKeyDownload, converted));
   ASSERT_EQ(converted.size(), 0x10000u);
-  EXPECT_TRUE(std::all_of(converted.begin(), converted.begin() + 100, [](uint8_t b) { return b == 0x42; }));
-  EXPECT_TRUE(std::all_of(converted.begin() + 100, converted.end(), [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(
+      std::all_of(converted.begin(), converted.begin() + 100, [](uint8_t b) { return b == 0x42; }));
+  EXPECT_TRUE(
+      std::all_of(converted.begin() + 100, converted.end(), [](uint8_t b) { return b == 0xFF; }));
 
   // A record of length 4 has an empty payload, whose CRC is 0xFFFFFFFF.
   std::vector<uint8_t> header_only;
@@ -151,10 +159,33 @@ TEST(ConvertDownload, ShortBlockLeavesTheRestOfItsSectorErasedAndEmptyPayloadVer
   EXPECT_TRUE(ConvertDownloadBytes(download, kKeyDownload, converted));
 }
 
+// Blocks are placed in file order at their offsets whatever their length: one that runs past
+// its sector is overwritten by the next, and the last one may lengthen the file.
+TEST(ConvertDownload, BlocksLongerThanTheirSectorArePlacedWhole) {
+  std::vector<uint8_t> download;
+  AppendRecord(download, kHeaderTag, 2, std::vector<uint8_t>(kHeaderPayloadSize, 0));
+  const std::pair<uint32_t, uint8_t> blocks[] = {
+      {0x10010, 0x11}, {0x10000, 0x22}, {0x100, 0x33}, {0x10020, 0x44}};
+  for (auto [length, fill] : blocks) {
+    AppendRecord(download, kSectorHeaderTag, 1, std::vector<uint8_t>(20, 0));
+    AppendRecord(download, kSectorDataTag, 3, Compress(std::vector<uint8_t>(length, fill)));
+  }
+  std::vector<uint8_t> converted;
+  ASSERT_TRUE(ConvertDownloadBytes(download, kDefaultDownload, converted));
+  ASSERT_EQ(converted.size(), 0x40020u);
+  EXPECT_EQ(converted[0xFFFF], 0x11);
+  EXPECT_EQ(converted[0x10000], 0x22);
+  EXPECT_EQ(converted[0x1FFFF], 0x22);
+  EXPECT_EQ(converted[0x200FF], 0x33);
+  EXPECT_EQ(converted[0x20100], 0xFF);
+  EXPECT_EQ(converted[0x4001F], 0x44);
+}
+
 TEST(ConvertDownload, SurplusPairsAreIgnored) {
   std::vector<uint8_t> download = SampleOf(kAppImage).download;
   std::vector<RecordPlace> places = LocateRecords(download);
-  download.insert(download.end(), download.begin() + places[1].offset, download.begin() + places[2].end());
+  download.insert(download.end(), download.begin() + places[1].offset,
+                  download.begin() + places[2].end());
   std::vector<uint8_t> converted;
   ASSERT_TRUE(ConvertDownloadBytes(download, kAppImage, converted));
   EXPECT_TRUE(converted == SampleOf(kAppImage).image);
@@ -166,7 +197,8 @@ class DamagedRecord : public ::testing::TestWithParam<size_t> {};
 TEST_P(DamagedRecord, FlippedBitsInPayloadCrcOrTagFail) {
   const std::vector<uint8_t>& good = SampleOf(kAppImage).download;
   const RecordPlace place = LocateRecords(good)[GetParam()];
-  std::vector<size_t> targets = {place.offset, place.payload_offset(), place.payload_offset() + (place.length - 4) / 2,
+  std::vector<size_t> targets = {place.offset, place.payload_offset(),
+                                 place.payload_offset() + (place.length - 4) / 2,
                                  place.crc_offset(), place.crc_offset() + 3};
   for (size_t target : targets) {
     std::vector<uint8_t> download = good;
@@ -178,13 +210,27 @@ TEST_P(DamagedRecord, FlippedBitsInPayloadCrcOrTagFail) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(HeaderSectorHeaderAndData, DamagedRecord, ::testing::Values(0u, 1u, 2u, 57u, 204u));
+INSTANTIATE_TEST_SUITE_P(HeaderSectorHeaderAndData, DamagedRecord,
+                         ::testing::Values(0u, 1u, 2u, 57u, 204u));
 
 TEST(ConvertDownload, TruncationAtAnyPointFails) {
   const std::vector<uint8_t>& good = SampleOf(kAppImage).download;
   std::vector<RecordPlace> places = LocateRecords(good);
-  std::vector<size_t> cuts = {0, 1, 2, 3, 40, 78, 79, 80, 81, 100, 104, places[2].offset + 2, places[2].offset + 4,
-                              places[2].crc_offset() + 2, good.size() - 1};
+  std::vector<size_t> cuts = {0,
+                              1,
+                              2,
+                              3,
+                              40,
+                              78,
+                              79,
+                              80,
+                              81,
+                              100,
+                              104,
+                              places[2].offset + 2,
+                              places[2].offset + 4,
+                              places[2].crc_offset() + 2,
+                              good.size() - 1};
   for (size_t cut : cuts) {
     std::vector<uint8_t> converted;
     ConversionResult result =
@@ -230,7 +276,8 @@ TEST(ConvertDownload, DecompressionFaultsFail) {
   EXPECT_NE(result.problem.find("after the end-of-stream"), std::string::npos) << result.problem;
 
   // Not an LZO1X stream at all.
-  result = ConvertDownloadBytes(KeyDownloadWithData(testing::RandomBytes(300, 2)), kKeyDownload, converted);
+  result = ConvertDownloadBytes(KeyDownloadWithData(testing::RandomBytes(300, 2)), kKeyDownload,
+                                converted);
   EXPECT_FALSE(result);
 }
 
@@ -248,12 +295,14 @@ TEST(ConvertDownload, FailureKeepsTheBlocksPlacedBeforeTheFaultOnDisk) {
   ASSERT_EQ(out.size(), 0x660000u);
   const std::vector<uint8_t>& image = SampleOf(kAppImage).image;
   EXPECT_TRUE(std::equal(out.begin(), out.begin() + 5 * 0x10000, image.begin()));
-  EXPECT_TRUE(std::all_of(out.begin() + 5 * 0x10000, out.end(), [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(
+      std::all_of(out.begin() + 5 * 0x10000, out.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
 TEST(ConvertDownload, MissingInputFailsWithAnErasedOutput) {
   testing::TempDir dir;
-  ConversionResult result = ConvertDownload(dir.File("absent.dld"), kDefaultDownload, dir.File("out.bin"));
+  ConversionResult result =
+      ConvertDownload(dir.File("absent.dld"), kDefaultDownload, dir.File("out.bin"));
   EXPECT_FALSE(result);
   EXPECT_NE(result.problem.find("cannot be opened"), std::string::npos);
   std::vector<uint8_t> out = ReadWholeFile(dir.File("out.bin"));

@@ -103,9 +103,9 @@ TEST_F(ManufacturerBlockTest, WritingAnUnchangedImageGivesTheSameBlock) {
 TEST_F(ManufacturerBlockTest, CheckedRegionsGetTheCrcOfTheMergedBytesOthersKeepTheirs) {
   ImageSpec spec = testing::DefaultImageSpec(kAllImage);
   spec.manufacturer.regions = {
-      RegionSpec{1, 0xA0060000, 0x100, 1, 0x11111111},   // file offset 0x10000
-      RegionSpec{2, 0xA0060000, 0x100, 2, 0x22222222},   // carried
-      RegionSpec{3, 0xA0060000, 0x100, 0, 0x33333333},   // carried
+      RegionSpec{1, 0xA0060000, 0x100, 1, 0x11111111},  // file offset 0x10000
+      RegionSpec{2, 0xA0060000, 0x100, 2, 0x22222222},  // carried
+      RegionSpec{3, 0xA0060000, 0x100, 0, 0x33333333},  // carried
   };
   Open(spec);
   std::vector<uint8_t> merged = image_;

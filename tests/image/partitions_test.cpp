@@ -62,10 +62,12 @@ TEST_P(ReadEveryVariant, EveryPartitionLandsInItsBufferOrSlot) {
     std::span<const uint8_t> buffer = PartitionBuffer(job_, static_cast<int>(i));
     EXPECT_TRUE(std::equal(part.data.begin(), part.data.end(), buffer.begin())) << part.name;
     EXPECT_TRUE(AllBytesAre(buffer.subspan(part.data.size()), 0xFF)) << part.name;
-    EXPECT_TRUE(ImageAt(layout.area_base + entry.offset, part.data.size()).size() == part.data.size());
+    EXPECT_TRUE(ImageAt(layout.area_base + entry.offset, part.data.size()).size() ==
+                part.data.size());
   }
   // The slots of the three large partitions receive nothing.
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(AllBytesAre(job_.Slot(i), 0xFF));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_TRUE(AllBytesAre(job_.Slot(i), 0xFF));
   // Entries past the count were read whole too (erased in these images).
   EXPECT_EQ(job_.directory.entries[59].offset, 0xFFFFFFFFu);
 }
@@ -80,7 +82,8 @@ TEST_P(ReadEveryVariant, BootAreaOnlyForFullImages) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, ReadEveryVariant, ::testing::Values(kAppImage, kAllImage, kFullImage),
+INSTANTIATE_TEST_SUITE_P(Variants, ReadEveryVariant,
+                         ::testing::Values(kAppImage, kAllImage, kFullImage),
                          testing::VariantParamName());
 
 ImageSpec SmallSpec(Variant variant, std::vector<PartitionSpec> partitions) {
@@ -93,10 +96,11 @@ ImageSpec SmallSpec(Variant variant, std::vector<PartitionSpec> partitions) {
 TEST_F(ReadImage, NamesAreMatchedWithoutRegardToCaseAndMayFillTheirField) {
   std::array<uint8_t, 16> sixteen;
   std::copy_n("abcdefghijklmnop", 16, sixteen.begin());
-  ImageSpec spec = SmallSpec(kAllImage, {{"AppCode", std::vector<uint8_t>(300, 1), 0, {}, {}, {}, {}},
-                                         {"x", std::vector<uint8_t>(20, 2), 0, {}, {}, {}, sixteen},
-                                         {"logo", std::vector<uint8_t>(30, 3), 0, {}, {}, {}, {}},
-                                         {"LOGO", std::vector<uint8_t>(40, 4), 0, {}, {}, {}, {}}});
+  ImageSpec spec =
+      SmallSpec(kAllImage, {{"AppCode", std::vector<uint8_t>(300, 1), 0, {}, {}, {}, {}},
+                            {"x", std::vector<uint8_t>(20, 2), 0, {}, {}, {}, sixteen},
+                            {"logo", std::vector<uint8_t>(30, 3), 0, {}, {}, {}, {}},
+                            {"LOGO", std::vector<uint8_t>(40, 4), 0, {}, {}, {}, {}}});
   Read(spec);
   EXPECT_TRUE(AllBytesAre(std::span(job_.app_code).first(300), 1));
   EXPECT_TRUE(AllBytesAre(job_.Slot(0), 0xFF));
@@ -149,18 +153,22 @@ TEST_F(ReadImage, EntryCountAboveSixtyIsReportedAndReadingStopsAtSixty) {
     ImageSpec spec = testing::DefaultImageSpec(kAllImage);
     spec.entry_count = count;
     Read(spec);
-    std::optional<std::string> problem = FindDirectoryProblem(job_, static_cast<int64_t>(image_.size()));
+    std::optional<std::string> problem =
+        FindDirectoryProblem(job_, static_cast<int64_t>(image_.size()));
     ASSERT_TRUE(problem);
-    EXPECT_NE(problem->find("entry count of " + std::to_string(count)), std::string::npos) << *problem;
+    EXPECT_NE(problem->find("entry count of " + std::to_string(count)), std::string::npos)
+        << *problem;
     EXPECT_NE(problem->find("0x65E000"), std::string::npos) << *problem;
   }
 }
 
 TEST_F(ReadImage, PartitionLongerThanItsSlotIsReportedAndCutAtTheSlot) {
-  ImageSpec spec = SmallSpec(kAllImage, {{"big", std::vector<uint8_t>(kSlotSize + 1, 6), 0, {}, {}, {}, {}},
-                                         {"next", std::vector<uint8_t>(10, 7), 0, {}, {}, {}, {}}});
+  ImageSpec spec =
+      SmallSpec(kAllImage, {{"big", std::vector<uint8_t>(kSlotSize + 1, 6), 0, {}, {}, {}, {}},
+                            {"next", std::vector<uint8_t>(10, 7), 0, {}, {}, {}, {}}});
   Read(spec);
-  std::optional<std::string> problem = FindDirectoryProblem(job_, static_cast<int64_t>(image_.size()));
+  std::optional<std::string> problem =
+      FindDirectoryProblem(job_, static_cast<int64_t>(image_.size()));
   ASSERT_TRUE(problem);
   EXPECT_NE(problem->find("entry 0 (\"big\")"), std::string::npos) << *problem;
   EXPECT_NE(problem->find("second length of 51201"), std::string::npos) << *problem;
@@ -170,9 +178,11 @@ TEST_F(ReadImage, PartitionLongerThanItsSlotIsReportedAndCutAtTheSlot) {
 }
 
 TEST_F(ReadImage, LargePartitionLongerThanItsBufferIsReported) {
-  ImageSpec spec = SmallSpec(kFullImage, {{"fw_audio", std::vector<uint8_t>(16, 1), 1, {}, 0x300001u, 0u, {}}});
+  ImageSpec spec =
+      SmallSpec(kFullImage, {{"fw_audio", std::vector<uint8_t>(16, 1), 1, {}, 0x300001u, 0u, {}}});
   Read(spec);
-  std::optional<std::string> problem = FindDirectoryProblem(job_, static_cast<int64_t>(image_.size()));
+  std::optional<std::string> problem =
+      FindDirectoryProblem(job_, static_cast<int64_t>(image_.size()));
   ASSERT_TRUE(problem);
   EXPECT_NE(problem->find("first length of 3145729"), std::string::npos) << *problem;
   EXPECT_NE(problem->find("audio firmware buffer"), std::string::npos) << *problem;
@@ -190,7 +200,8 @@ TEST_F(ReadImage, PartitionEndingPastTheFileIsReportedAndReadUpToTheEnd) {
   WriteLe32(&image[0x65E000 + 3840], 1);
   image_ = image;
   Read(kAppImage, image);
-  std::optional<std::string> problem = FindDirectoryProblem(job_, static_cast<int64_t>(image.size()));
+  std::optional<std::string> problem =
+      FindDirectoryProblem(job_, static_cast<int64_t>(image.size()));
   ASSERT_TRUE(problem);
   EXPECT_NE(problem->find("entry 0 (\"tail\")"), std::string::npos) << *problem;
   EXPECT_NE(problem->find("past the end"), std::string::npos) << *problem;

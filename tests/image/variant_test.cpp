@@ -13,12 +13,14 @@ TEST(Variant, ClassifiesByPartitionCountAndByExactSize) {
   EXPECT_EQ(VariantFromPartitionCount(102), kAppImage);
   EXPECT_EQ(VariantFromPartitionCount(130), kAllImage);
   EXPECT_EQ(VariantFromPartitionCount(142), kFullImage);
-  for (int32_t other : {0, 1, 4, 10, 101, 143, -1}) EXPECT_EQ(VariantFromPartitionCount(other), kUnrecognised);
+  for (int32_t other : {0, 1, 4, 10, 101, 143, -1})
+    EXPECT_EQ(VariantFromPartitionCount(other), kUnrecognised);
 
   EXPECT_EQ(VariantFromImageSize(0x660000), kAppImage);
   EXPECT_EQ(VariantFromImageSize(0x7B0000), kAllImage);
   EXPECT_EQ(VariantFromImageSize(0x800000), kFullImage);
-  for (int32_t other : {0x660001, 0x65FFFF, 0x10000, 0x40000, 0}) EXPECT_EQ(VariantFromImageSize(other), kUnrecognised);
+  for (int32_t other : {0x660001, 0x65FFFF, 0x10000, 0x40000, 0})
+    EXPECT_EQ(VariantFromImageSize(other), kUnrecognised);
 
   EXPECT_EQ(PartitionCountOfVariant(kAppImage), 102);
   EXPECT_EQ(PartitionCountOfVariant(kAllImage), 130);

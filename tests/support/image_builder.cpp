@@ -34,7 +34,9 @@ class Random {
   uint32_t state_;
 };
 
-uint32_t RoundUp16(uint32_t value) { return (value + 15) & ~15u; }
+uint32_t RoundUp16(uint32_t value) {
+  return (value + 15) & ~15u;
+}
 
 // A stand-in for a logo still: MPEG-2 start codes around noise-like bytes. The readers carry
 // partitions as bytes, so any content does; the sample command puts real stills in.
@@ -47,7 +49,9 @@ std::vector<uint8_t> StillLikeBytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
-std::vector<uint8_t> TextBytes(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<uint8_t> TextBytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
 
 void PutText(uint8_t* field, size_t width, const std::string& text) {
   std::memset(field, 0, width);
@@ -64,21 +68,25 @@ uint32_t CrcOfRange(std::span<const uint8_t> image, int64_t offset, uint32_t len
   return crc;
 }
 
-uint32_t CrcOf(std::span<const uint8_t> bytes) { return Crc32Update(kCrc32Initial, bytes); }
+uint32_t CrcOf(std::span<const uint8_t> bytes) {
+  return Crc32Update(kCrc32Initial, bytes);
+}
 
 }  // namespace
 
 std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
   Random random(seed);
   std::vector<uint8_t> bytes(size);
-  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random.Next() >> 24);
+  for (uint8_t& byte : bytes)
+    byte = static_cast<uint8_t>(random.Next() >> 24);
   return bytes;
 }
 
 std::vector<uint8_t> CodeLikeBytes(size_t size, uint32_t seed) {
   Random random(seed);
   std::array<uint32_t, 64> vocabulary;
-  for (uint32_t& word : vocabulary) word = random.Next();
+  for (uint32_t& word : vocabulary)
+    word = random.Next();
   std::vector<uint8_t> bytes(size);
   for (size_t chunk = 0; chunk < size; chunk += 256) {
     size_t end = std::min(size, chunk + 256);
@@ -95,7 +103,8 @@ std::vector<uint8_t> CodeLikeBytes(size_t size, uint32_t seed) {
       } else {
         word = random.Next();  // packed, incompressible data
       }
-      for (size_t k = 0; k < 4 && i + k < end; ++k) bytes[i + k] = static_cast<uint8_t>(word >> (8 * k));
+      for (size_t k = 0; k < 4 && i + k < end; ++k)
+        bytes[i + k] = static_cast<uint8_t>(word >> (8 * k));
     }
   }
   return bytes;
@@ -150,7 +159,7 @@ ImageSpec DefaultImageSpec(Variant variant) {
   regions.push_back(region(2, layout.area_base + 0x280000, 0x0F8000, 1));  // fw_audio
   regions.push_back(region(3, layout.area_base + 0x380000, 0x17F000, 1));  // fw_video
   regions.push_back(region(4, layout.directory_offset, kDirectorySize, 1));
-  regions.push_back(RegionSpec{5, 0xA0123450, 0x400, 2, 0x12345678});     // carried as it is
+  regions.push_back(RegionSpec{5, 0xA0123450, 0x400, 2, 0x12345678});  // carried as it is
   if (variant != kAppImage) {
     regions.push_back(region(6, layout.key_region, kKeyRegionSize, 1));
     regions.push_back(region(7, layout.default_region, 0x8000, 1));
@@ -188,7 +197,8 @@ std::vector<uint8_t> BuildFlashImage(const ImageSpec& spec) {
     const PartitionSpec& part = spec.partitions[i];
     uint32_t offset = part.offset.value_or(RoundUp16(cursor));
     size_t at = layout->area_base + offset;
-    if (at + part.data.size() > image.size()) throw std::invalid_argument("partition past the image: " + part.name);
+    if (at + part.data.size() > image.size())
+      throw std::invalid_argument("partition past the image: " + part.name);
     std::copy(part.data.begin(), part.data.end(), image.begin() + at);
     cursor = offset + static_cast<uint32_t>(part.data.size());
 
@@ -228,7 +238,8 @@ std::vector<uint8_t> BuildFlashImage(const ImageSpec& spec) {
     WriteLe32(record + 1, region.start);
     WriteLe24(record + 5, region.length);
     record[8] = region.check_flag;
-    uint32_t crc = region.crc.value_or(CrcOfRange(image, int64_t{region.start} - window, region.length));
+    uint32_t crc =
+        region.crc.value_or(CrcOfRange(image, int64_t{region.start} - window, region.length));
     WriteLe32(record + 9, crc);
   }
   std::copy(block.begin(), block.end(), image.begin() + layout->manufacturer_offset);
@@ -360,8 +371,12 @@ std::string VariantLabel(Variant variant) {
   }
 }
 
-void WriteBytes(const std::string& path, std::span<const uint8_t> bytes) { WriteWholeFile(path, bytes); }
+void WriteBytes(const std::string& path, std::span<const uint8_t> bytes) {
+  WriteWholeFile(path, bytes);
+}
 
-std::vector<uint8_t> ReadBytes(const std::string& path) { return ReadWholeFile(path); }
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  return ReadWholeFile(path);
+}
 
 }  // namespace qv::testing

@@ -46,8 +46,8 @@ struct ManufacturerSpec {
   uint64_t stb_id = 0x0000000000020003;
   std::vector<RegionSpec> regions;
   std::optional<uint8_t> region_count;  // by default regions.size()
-  std::array<uint8_t, 16> bytes56_to_71 = {9, 0, 0, 0, 0, 2, 1, 1, 0x8F, 0x42, 0x7B, 0xE0,
-                                           0xC1, 0x96, 0x3A, 0x5D};
+  std::array<uint8_t, 16> bytes56_to_71 = {9,    0,    0,    0,    0,    2,    1,    1,
+                                           0x8F, 0x42, 0x7B, 0xE0, 0xC1, 0x96, 0x3A, 0x5D};
 };
 
 struct ImageSpec {
@@ -78,7 +78,7 @@ ImageSpec DefaultImageSpec(Variant variant);
 std::vector<uint8_t> BuildFlashImage(const ImageSpec& spec);
 
 struct DownloadSpec {
-  Variant variant = kAllImage;   // layout the sectors follow: 0, 1, 5, 6 or 7
+  Variant variant = kAllImage;         // layout the sectors follow: 0, 1, 5, 6 or 7
   std::array<uint8_t, 56> identity{};  // header bytes 3 to 58 as the manufacturer block gives them
   uint8_t download_type = 9;
   std::optional<uint8_t> partition_count;  // by default the variant's sector count
@@ -99,9 +99,9 @@ std::vector<uint8_t> BuildDownload(std::span<const uint8_t> image, const Downloa
 // Where each record of a download file lies, for tests that damage one.
 struct RecordPlace {
   uint8_t tag;
-  size_t offset;        // the tag byte
+  size_t offset;  // the tag byte
   int length_width;
-  uint32_t length;      // the length field: payload + 4
+  uint32_t length;  // the length field: payload + 4
   size_t payload_offset() const { return offset + 1 + length_width; }
   size_t crc_offset() const { return payload_offset() + length - 4; }
   size_t end() const { return payload_offset() + length; }
