@@ -63,6 +63,10 @@ uint32_t AreaBaseOf(const JobState& job) {
 
 }  // namespace
 
+bool IsLargePartition(const DirectoryEntry& entry) {
+  return TargetOf(entry) != Target::kSlot;
+}
+
 std::span<uint8_t> PartitionBuffer(JobState& job, int index) {
   switch (TargetOf(job.directory.entries[index])) {
     case Target::kAppCode:

@@ -10,6 +10,7 @@
 namespace qv {
 
 struct JobState;
+struct DirectoryEntry;
 
 // Full images: fills the boot area buffer with 0xFF, then reads the file's first 0x50000 bytes
 // into it. Other variants: nothing.
@@ -24,6 +25,10 @@ void ReadPartitionDirectory(JobState& job, const std::string& path);
 // never goes past its buffer, its slot or the end of the file; bytes it does not reach keep
 // what they held.
 void ReadPartitions(JobState& job, const std::string& path);
+
+// "appcode", "fw_audio" or "fw_video", in any letter case: partitions with buffers of their
+// own, which keep their offsets when the small partitions are re-packed.
+bool IsLargePartition(const DirectoryEntry& entry);
 
 // The buffer or slot that directory entry `index` is read into and written from.
 std::span<uint8_t> PartitionBuffer(JobState& job, int index);
