@@ -43,6 +43,7 @@ void ResetJobData(JobState& job) {
   job.converted_image_path.clear();
   job.converted_default_path.clear();
   job.converted_key_path.clear();
+  job.picked_files.clear();
 }
 
 }  // namespace qv

@@ -61,6 +61,10 @@ struct JobState {
   // end at start-up; not part of the reset.
   std::string working_directory;
 
+  // The files the user picked in this job (the opened file, chosen pictures and sources).
+  // They are never removed as working files, whatever their names.
+  std::vector<std::string> picked_files;
+
   std::span<uint8_t, kSlotSize> Slot(int index) {
     return std::span<uint8_t, kSlotSize>(slots.data() + static_cast<size_t>(index) * kSlotSize,
                                          kSlotSize);

@@ -8,8 +8,12 @@
 #include "download/crc32.h"
 #include "download/download_file.h"
 #include "image/partitions.h"
+#include "image/settings.h"
 #include "platform/file.h"
+#include "platform/ini_profile.h"
 #include "platform/io_error.h"
+
+#include <nlohmann/json.hpp>
 
 namespace qv::cli {
 
@@ -108,6 +112,20 @@ std::optional<ImageInfo> GatherImageInfo(const std::string& path, std::string& e
 
   File image = File::Open(image_path, File::Mode::kRead);
   info.problem = FindDirectoryProblem(*job, image.Size());
+  if (!info.problem) {
+    ReadPartitions(*job, image_path);
+    info.model_id = ReadModelId(*job, image_path);
+    info.model_id = info.model_id.substr(0, info.model_id.find('\0'));
+    // The settings as the last "httpcfg" partition holds them; nothing is written to disk.
+    std::string httpcfg;
+    for (int i = 0; i < job->directory.UsableCount(); ++i) {
+      const DirectoryEntry& entry = job->directory.entries[i];
+      if (entry.NameIs("httpcfg")) httpcfg.assign(job->Slot(i).begin(), job->Slot(i).begin() + entry.Length());
+    }
+    for (const HttpSettingKey& key : kHttpSettingKeys) {
+      info.http[key.kind - 1] = ReadProfileString(httpcfg, key.section, key.key);
+    }
+  }
   for (int i = 0; i < info.manufacturer.CheckedRegionCount(); ++i) {
     const RegionRecord& record = info.manufacturer.regions[i];
     info.regions.push_back({record, RegionCrcInImage(image, layout, record)});
@@ -165,7 +183,64 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
   out << "  block CRC          " << Hex(block.block_crc, 8) << " "
       << (block.block_crc == info.image_block_crc ? "(matches)" : "(differs from the block)")
       << "\n";
-  if (info.problem) out << "\nwarning: " << *info.problem << "\n";
+  out << "\nmodel id:           " << info.model_id << "\n";
+  for (const HttpSettingKey& key : kHttpSettingKeys) {
+    std::snprintf(line, sizeof line, "%-20s%s\n", (std::string(key.key) + ":").c_str(), info.http[key.kind - 1].c_str());
+    out << line;
+  }
+  if (info.problem) out << "\nerror: " << *info.problem << "\n";
+}
+
+void PrintImageInfoJson(const ImageInfo& info, std::ostream& out) {
+  using nlohmann::json;
+  json entries = json::array();
+  for (int i = 0; i < info.directory.UsableCount(); ++i) {
+    const DirectoryEntry& entry = info.directory.entries[i];
+    entries.push_back({{"index", i},
+                       {"name", entry.Name()},
+                       {"offset", entry.offset},
+                       {"selector", entry.length_selector},
+                       {"first_length", entry.first_length},
+                       {"second_length", entry.second_length},
+                       {"length", entry.Length()}});
+  }
+  json regions = json::array();
+  for (const RegionInfo& region : info.regions) {
+    regions.push_back({{"tag", region.record.tag},
+                       {"start", region.record.start},
+                       {"length", region.record.length},
+                       {"check_flag", region.record.check_flag},
+                       {"crc", region.record.crc},
+                       {"crc_ok", region.record.crc == region.image_crc}});
+  }
+  const ManufacturerBlock& block = info.manufacturer;
+  uint64_t stb_id = 0;
+  for (int i = 7; i >= 0; --i) stb_id = (stb_id << 8) | block.stb_id[i];
+  json http = json::object();
+  for (const HttpSettingKey& key : kHttpSettingKeys) http[key.key] = info.http[key.kind - 1];
+
+  json document = {
+      {"kind", info.is_download ? "download" : "flash"},
+      {"variant", static_cast<int>(info.variant)},
+      {"partition_count", info.partition_count},
+      {"directory", {{"entry_count", info.directory.entry_count}, {"entries", entries}}},
+      {"manufacturer",
+       {{"ident_nocheck", block.ident_nocheck},
+        {"manufacture_ident", FieldText(block.manufacture_ident)},
+        {"hardware_module", FieldText(block.hardware_module)},
+        {"hardware_version", FieldText(block.hardware_version)},
+        {"software_module", FieldText(block.software_module)},
+        {"software_version", FieldText(block.software_version)},
+        {"stb_id", Hex(stb_id, 16)},
+        {"region_count", block.region_count},
+        {"regions", regions},
+        {"block_crc", block.block_crc},
+        {"block_crc_ok", block.block_crc == info.image_block_crc}}},
+      {"model_id", info.model_id},
+      {"http", http},
+  };
+  if (info.problem) document["problem"] = *info.problem;
+  out << document.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
 }
 
 }  // namespace qv::cli

@@ -1,38 +1,42 @@
-// quorvane: the command line of the Quorvane firmware tool.
+// quorvane: the command line of the Quorvane firmware tool. It drives the same form model and
+// workflows as the window, answering the open dialog from its arguments and printing every
+// message box as one line.
 #include <CLI/CLI.hpp>
 
 #include <iostream>
 
+#include "cli/build_command.h"
 #include "cli/image_info.h"
-#include "platform/file.h"
+#include "cli/sample_command.h"
+#include "image/settings.h"
 #include "platform/io_error.h"
-#include "tests/support/image_builder.h"
 
 namespace {
 
-int RunInfo(const std::string& path) {
+int RunInfo(const std::string& path, bool json) {
   std::string error;
   std::optional<qv::cli::ImageInfo> info = qv::cli::GatherImageInfo(path, error);
   if (!info) {
     std::cerr << "quorvane: " << path << " is not an image this tool handles: " << error << "\n";
     return 1;
   }
-  qv::cli::PrintImageInfo(*info, std::cout);
+  if (json) {
+    qv::cli::PrintImageInfoJson(*info, std::cout);
+  } else {
+    qv::cli::PrintImageInfo(*info, std::cout);
+  }
   return info->problem ? 1 : 0;
 }
 
-int RunSample(const std::string& out, const std::string& variant_name) {
-  qv::Variant variant = variant_name == "app"   ? qv::kAppImage
-                        : variant_name == "all" ? qv::kAllImage
-                                                : qv::kFullImage;
-  qv::testing::ImageSpec spec = qv::testing::DefaultImageSpec(variant);
-  std::vector<uint8_t> image = qv::testing::BuildFlashImage(spec);
-  bool download = out.size() >= 4 && qv::EqualsIgnoringCase(out.substr(out.size() - 4), ".dld");
-  if (download) image = qv::testing::BuildDownload(image, qv::testing::DownloadSpecFor(spec));
-  qv::WriteFileAtomically(out, image);
-  std::cout << "wrote " << out << " (" << (download ? "download file, " : "flash image, ")
-            << variant_name << " variant, " << image.size() << " bytes)\n";
-  return 0;
+// A setting as its box accepts it: one line, at most `limit` characters.
+CLI::Validator SettingText(size_t limit) {
+  return CLI::Validator(
+      [limit](std::string& value) -> std::string {
+        if (value.find_first_of("\r\n") != std::string::npos) return "a setting is a single line";
+        if (value.size() > limit) return "at most " + std::to_string(limit) + " characters";
+        return {};
+      },
+      "TEXT (at most " + std::to_string(limit) + " characters)");
 }
 
 }  // namespace
@@ -41,17 +45,43 @@ int main(int argc, char** argv) {
   CLI::App app{"Quorvane: customises the firmware of STi710X set-top boxes."};
   app.require_subcommand(1);
 
+  qv::cli::BuildOptions build_options;
+  CLI::App* build = app.add_subcommand(
+      "build", "Open an image, replace logos, database and key, edit settings, and write the merged image and download file");
+  build->add_option("IMAGE", build_options.image, "flash image (.bin) or download file (.dld) to customise")->required();
+  build->add_option("--workdir", build_options.working_directory,
+                    "working directory for working files and outputs (created when missing; default: current directory)");
+  build->add_option("--boot", build_options.boot, "boot logo picture (.jpg or .bmp)");
+  build->add_option("--menu", build_options.menu, "menu logo picture (.jpg or .bmp)");
+  build->add_option("--radio", build_options.radio, "radio logo picture (.jpg or .bmp)");
+  build->add_option("--default-db", build_options.default_database,
+                    "default channel database (262,144-byte .bin, or .dld of 4 sectors)");
+  build->add_option("--key", build_options.key, "key block (65,536-byte .bin, or .dld of 1 sector)");
+  const std::array<std::pair<const char*, const char*>, 8> settings = {{
+      {"--model-id", "model id"},
+      {"--http-manual-addr", "httpManualAddr: manual HTTP update address"},
+      {"--http-auto-addr", "httpAutoAddr: automatic HTTP update address"},
+      {"--auto-app", "AutoApp: file name of the automatic app download"},
+      {"--auto-all", "AutoAll: file name of the automatic all download"},
+      {"--auto-data", "AutoData: file name of the automatic data download"},
+      {"--auto-default", "AutoDefault: file name of the automatic default database download"},
+      {"--auto-key", "AutoKey: file name of the automatic key download"},
+  }};
+  for (size_t kind = 0; kind < settings.size(); ++kind) {
+    build->add_option(settings[kind].first, build_options.settings[kind], settings[kind].second)
+        ->check(SettingText(kind == 0 ? qv::kModelIdMaxLength : qv::kHttpValueMaxLength));
+  }
+
   std::string info_path;
-  CLI::App* info = app.add_subcommand(
-      "info", "Show the variant, partition directory and manufacturer block of an image");
+  bool info_json = false;
+  CLI::App* info = app.add_subcommand("info", "Show what an image holds (reads only; writes nothing)");
   info->add_option("IMAGE", info_path, "flash image (.bin) or download file (.dld)")->required();
+  info->add_flag("--json", info_json, "print one JSON object");
 
   std::string sample_out;
   std::string sample_variant = "all";
-  CLI::App* sample =
-      app.add_subcommand("sample", "Write a synthetic, self-consistent image to try the tool on");
-  sample->add_option("OUT", sample_out, "output file; a download file when it ends in .dld")
-      ->required();
+  CLI::App* sample = app.add_subcommand("sample", "Write a synthetic, self-consistent image to try the tool on");
+  sample->add_option("OUT", sample_out, "output file; a download file when it ends in .dld")->required();
   sample->add_option("--variant", sample_variant, "app, all or full")
       ->check(CLI::IsMember({"app", "all", "full"}))
       ->capture_default_str();
@@ -63,10 +93,11 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (*info) return RunInfo(info_path);
-    if (*sample) return RunSample(sample_out, sample_variant);
+    if (*build) return qv::cli::RunBuild(build_options, std::cerr);
+    if (*info) return RunInfo(info_path, info_json);
+    if (*sample) return qv::cli::RunSample(sample_out, sample_variant, std::cout);
   } catch (const qv::IoError& error) {
-    std::cerr << "quorvane: " << error.what() << "\n";
+    std::cerr << qv::kApplicationTitle << ": " << error.what() << "\n";
     return 1;
   }
   return 2;

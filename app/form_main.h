@@ -1,0 +1,126 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "app/job_state.h"
+#include "app/ui.h"
+
+// The form model: every control of the main window as plain state, and the seven handlers
+// that run the workflows. A front end renders the controls and forwards clicks; nothing here
+// knows a window exists.
+namespace qv {
+
+enum class BoxColour { kButtonFace, kWindow };
+
+struct Control {
+  const char* name;
+};
+
+// A single-line edit box.
+struct EditBox : Control {
+  int max_length = 0;  // 0: no limit
+  std::string text;
+  bool read_only = true;
+  BoxColour colour = BoxColour::kButtonFace;
+  bool modified = false;  // the user has changed the text since it was last set
+
+  // The program sets the text: the modified mark goes.
+  void SetText(std::string value);
+  // The user types or pastes: a single line, cut to the maximum length, marked modified.
+  // Ignored while the box is read-only.
+  void Type(const std::string& value);
+};
+
+struct Button : Control {
+  bool enabled = true;
+};
+
+// A preview of a logo picture: the file it shows, or nothing.
+struct Preview : Control {
+  std::string picture_path;
+};
+
+struct FormOptions {
+  std::string working_directory;  // with its trailing separator
+  std::string executable_path;    // copied to "Quorvane_STi710X.exe" by every job reset, when set
+  int converter_time_limit_ms = 120000;
+};
+
+class TFormMain {
+ public:
+  TFormMain(Ui& ui, JobState& job, FormOptions options);
+
+  EditBox E_OpenFile{{"E_OpenFile"}};
+  EditBox E_Boot{{"E_Boot"}};
+  EditBox E_Menu{{"E_Menu"}};
+  EditBox E_Radio{{"E_Radio"}};
+  EditBox E_Default{{"E_Default"}};
+  EditBox E_Key{{"E_Key"}};
+  EditBox E_ModeID{{"E_ModeID"}, 20};
+  EditBox E_HttpManuAddr{{"E_HttpManuAddr"}, 255};
+  EditBox E_HttpAutoAddr{{"E_HttpAutoAddr"}, 255};
+  EditBox E_AppFile{{"E_AppFile"}, 255};
+  EditBox E_AllFile{{"E_AllFile"}, 255};
+  EditBox E_DataFile{{"E_DataFile"}, 255};
+  EditBox E_DefaultFile{{"E_DefaultFile"}, 255};
+  EditBox E_KeyFile{{"E_KeyFile"}, 255};
+
+  Button SB_OpenFile{{"SB_OpenFile"}};
+  Button SB_Boot{{"SB_Boot"}};
+  Button SB_Menu{{"SB_Menu"}};
+  Button SB_Radio{{"SB_Radio"}};
+  Button SB_Default{{"SB_Default"}};
+  Button SB_Key{{"SB_Key"}};
+  Button SB_Reset{{"SB_Reset"}};
+  Button SB_Start{{"SB_Start"}};
+  Button SB_Close{{"SB_Close"}};
+
+  Preview I_Boot{{"I_Boot"}};
+  Preview I_Menu{{"I_Menu"}};
+  Preview I_Radio{{"I_Radio"}};
+
+  std::string Caption;
+
+  // The handlers. A command that arrives while another one runs is ignored. A run-time
+  // input/output error (IoError) ends the running workflow and propagates to the front end.
+  void FormCreate(const Control* sender);
+  void SB_OpenFileClick(const Control* sender);
+  void SB_BootClick(const Control* sender);     // SB_Boot, SB_Menu, SB_Radio
+  void SB_DefaultClick(const Control* sender);  // SB_Default, SB_Key
+  void SB_StartClick(const Control* sender);
+  void SB_ResetClick(const Control* sender);
+  void SB_CloseClick(const Control* sender);
+
+  bool Busy() const { return busy_; }
+  // The eight setting boxes, model id first, then the HTTP settings of kinds 1 to 7.
+  std::array<EditBox*, 8> SettingBoxes();
+  std::array<EditBox*, 6> PathBoxes();
+  std::array<Button*, 6> JobButtons();  // enabled only in the opened state
+
+  const JobState& job() const { return job_; }
+  const FormOptions& options() const { return options_; }
+
+ private:
+  friend class BusyGuard;
+
+  void JobReset();
+  void ResetCommand();
+  void EnterOpenedState();
+  void EnterBuiltState();
+  void ShowError(const std::string& text) { ui_.ShowMessage(MessageKind::kError, text); }
+  void ShowInformation(const std::string& text) { ui_.ShowMessage(MessageKind::kInformation, text); }
+
+  // The open, choose and build workflows (one file each).
+  void OpenImage();
+  void ChooseLogo(int kind);
+  void ChooseDefaultOrKey(bool key);
+  void BuildMergedImageAndDownload();
+
+  Ui& ui_;
+  JobState& job_;
+  FormOptions options_;
+  bool busy_ = false;
+};
+
+}  // namespace qv

@@ -1,0 +1,48 @@
+#include "app/remove_working_files.h"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "app/job_state.h"
+#include "image/settings.h"
+#include "platform/file.h"
+#include "workfiles/working_files.h"
+
+namespace qv {
+
+namespace {
+
+// Two paths name the same file when they lead to the same inode.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+}  // namespace
+
+void RemoveWorkingFiles(const JobState& job) {
+  std::vector<std::string> doomed;
+  if (job.opened_image_flag == 0) doomed.push_back(job.merged_image_path);
+  for (const std::string* path : {&job.converted_image_path, &job.converted_default_path, &job.converted_key_path,
+                                  &job.compressed_key_path}) {
+    doomed.push_back(*path);
+  }
+  for (const char* name : kWorkingFileSet) doomed.push_back(job.working_directory + name);
+  doomed.push_back(job.working_directory + kHttpCfgFileName);
+  for (size_t i = 0; i < kLogoPictures.size(); ++i) {
+    doomed.push_back(job.working_directory + kLogoPictures[i]);
+    doomed.push_back(job.working_directory + kLogoStills[i]);
+  }
+
+  for (const std::string& path : doomed) {
+    if (path.empty() || !FileExists(path)) continue;
+    bool picked = false;
+    for (const std::string& keep : job.picked_files) picked = picked || SameFile(path, keep);
+    if (!picked) RemoveFile(path);
+  }
+}
+
+}  // namespace qv

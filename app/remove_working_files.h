@@ -1,0 +1,14 @@
+#pragma once
+
+namespace qv {
+
+struct JobState;
+
+// Deletes every working file of the job that exists, ignoring files that cannot be deleted:
+// the merged image when the job came from a download file (whose merged image was only the
+// converter's input), the four converted and compressed images, the working-file set,
+// httpcfg.ini, and the logo pictures and stills. A file the user picked in this job is never
+// deleted, even when it sits in the working directory under a working-file name.
+void RemoveWorkingFiles(const JobState& job);
+
+}  // namespace qv

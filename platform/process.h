@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Starting a program and waiting for it. Programs are started with an argument list, never
+// through a command interpreter, so no name can ever run a command.
+namespace qv {
+
+class Process {
+ public:
+  // Starts `program` with `arguments` (argv[1] on), in `directory`, with no terminal: its
+  // standard input reads nothing and its output goes to `output_path` (or nowhere when empty).
+  // Returns nothing when the program cannot be started.
+  static std::optional<Process> Start(const std::string& program, const std::vector<std::string>& arguments,
+                                      const std::string& directory, const std::string& output_path = "");
+
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process();  // a process still running is ended and reaped
+
+  // Waits until the program ends or `limit` passes. Returns its exit status (a signal that
+  // ended it counts as 128 + the signal), or nothing when the limit passed; the process is
+  // then ended.
+  std::optional<int> WaitFor(std::chrono::milliseconds limit);
+
+ private:
+  explicit Process(int pid) : pid_(pid) {}
+  void Kill();
+  int pid_ = -1;
+};
+
+}  // namespace qv

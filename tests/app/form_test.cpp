@@ -1,0 +1,276 @@
+// The form model walked through its states with a scripted Ui: opening images of every
+// variant, choosing inputs, Start, Reset and Cancel, and the failures of each.
+#include "app/form_main.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "download/download_file.h"
+#include "image/settings.h"
+#include "platform/file.h"
+#include "platform/ini_profile.h"
+#include "tests/support/fake_ui.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/temp_dir.h"
+#include "workfiles/working_files.h"
+
+namespace qv {
+namespace {
+
+using testing::FakeUi;
+
+class Form : public ::testing::Test {
+ protected:
+  Form() : job_(std::make_unique<JobState>()) {
+    std::filesystem::create_directory(work_.File("work"));
+    working_directory_ = work_.File("work") + "/";
+    form_ = std::make_unique<TFormMain>(ui_, *job_, FormOptions{working_directory_, "", 60000});
+    form_->FormCreate(nullptr);
+  }
+
+  // Writes a sample image (a download file when `name` ends in .dld) outside the working
+  // directory and returns its path.
+  std::string Sample(Variant variant, const std::string& name, testing::ImageSpec* spec_out = nullptr) {
+    testing::ImageSpec spec = testing::DefaultImageSpec(variant);
+    std::vector<uint8_t> bytes = testing::BuildFlashImage(spec);
+    if (name.ends_with(".dld")) bytes = testing::BuildDownload(bytes, testing::DownloadSpecFor(spec));
+    if (spec_out) *spec_out = spec;
+    std::string path = files_.File(name);
+    WriteWholeFile(path, bytes);
+    return path;
+  }
+  void Open(const std::string& path) {
+    ui_.answers.push_back(path);
+    form_->SB_OpenFileClick(&form_->SB_OpenFile);
+  }
+  void Start() { form_->SB_StartClick(&form_->SB_Start); }
+  std::string Work(const std::string& name) const { return working_directory_ + name; }
+
+  void ExpectResetState() {
+    for (Button* button : form_->JobButtons()) EXPECT_FALSE(button->enabled) << button->name;
+    for (EditBox* box : form_->SettingBoxes()) {
+      EXPECT_TRUE(box->read_only) << box->name;
+      EXPECT_EQ(box->colour, BoxColour::kButtonFace) << box->name;
+      EXPECT_EQ(box->text, "") << box->name;
+    }
+    for (EditBox* box : form_->PathBoxes()) {
+      if (box != &form_->E_OpenFile) EXPECT_EQ(box->text, "") << box->name;
+    }
+    EXPECT_EQ(form_->Caption, "Quorvane[1.0.00] -- Mode: STi710X");
+  }
+  void ExpectOpenedState() {
+    for (Button* button : form_->JobButtons()) EXPECT_TRUE(button->enabled) << button->name;
+    for (EditBox* box : form_->SettingBoxes()) {
+      EXPECT_FALSE(box->read_only) << box->name;
+      EXPECT_EQ(box->colour, BoxColour::kWindow) << box->name;
+    }
+  }
+
+  testing::TempDir work_;
+  testing::TempDir files_;
+  std::string working_directory_;
+  FakeUi ui_;
+  std::unique_ptr<JobState> job_;
+  std::unique_ptr<TFormMain> form_;
+};
+
+TEST_F(Form, StartsInTheResetState) {
+  ExpectResetState();
+  EXPECT_EQ(form_->E_OpenFile.text, "");
+  for (Preview* preview : {&form_->I_Boot, &form_->I_Menu, &form_->I_Radio}) EXPECT_EQ(preview->picture_path, "");
+  EXPECT_TRUE(form_->SB_OpenFile.enabled && form_->SB_Reset.enabled && form_->SB_Close.enabled);
+}
+
+class OpenEveryKind : public Form, public ::testing::WithParamInterface<std::tuple<Variant, const char*>> {};
+
+TEST_P(OpenEveryKind, ShowsTheImageAndWritesTheWorkingFiles) {
+  auto [variant, name] = GetParam();
+  Open(Sample(variant, name));
+  EXPECT_TRUE(ui_.TakeMessages().empty());
+  ExpectOpenedState();
+  EXPECT_EQ(form_->E_OpenFile.text, name);
+  EXPECT_EQ(form_->E_ModeID.text, "QV7100-S");
+  EXPECT_EQ(form_->E_HttpManuAddr.text, "http://update.example.com/manual/");
+  EXPECT_EQ(form_->E_KeyFile.text, "key_710X.dld");
+  for (EditBox* box : form_->SettingBoxes()) EXPECT_FALSE(box->modified);
+  for (const char* file : kWorkingFileSet) EXPECT_TRUE(FileExists(Work(file))) << file;
+  EXPECT_TRUE(FileExists(Work("httpcfg.ini")));
+  EXPECT_EQ(job_->merged_image_path, Work(std::filesystem::path(name).stem().string() + "_Merge.bin"));
+  EXPECT_EQ(job_->opened_image_flag, std::string(name).ends_with(".bin") ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(VariantsAndKinds, OpenEveryKind,
+                         ::testing::Combine(::testing::Values(kAppImage, kAllImage, kFullImage),
+                                            ::testing::Values("box.bin", "box.DLD")));
+
+TEST_F(Form, CancellingTheDialogChangesNothing) {
+  Open(Sample(kAllImage, "box.bin"));
+  form_->SB_OpenFileClick(&form_->SB_OpenFile);  // no answer queued: cancelled
+  ExpectOpenedState();
+  EXPECT_TRUE(FileExists(Work("httpcfg.ini")));
+}
+
+TEST_F(Form, FailedOpensLeaveTheResetStateWithTheNameShown) {
+  std::string odd = files_.File("odd.img");
+  WriteWholeFile(odd, std::vector<uint8_t>(0x660001, 0xFF));
+  Open(odd);
+  EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open file type error!"});
+  ExpectResetState();
+  EXPECT_EQ(form_->E_OpenFile.text, "odd.img");
+
+  std::vector<uint8_t> download = ReadWholeFile(Sample(kAllImage, "box.dld"));
+  download[60] = 4;  // a default-database download is no image to edit
+  WriteWholeFile(files_.File("four.dld"), download);
+  Open(files_.File("four.dld"));
+  EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open file type error!"});
+
+  download = ReadWholeFile(files_.File("box.dld"));
+  download[5000] ^= 1;
+  WriteWholeFile(files_.File("damaged.dld"), download);
+  Open(files_.File("damaged.dld"));
+  EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open File Error: dld to bin wrong!"});
+  ExpectResetState();
+
+  WriteWholeFile(files_.File("short.dld"), std::vector<uint8_t>(40, 0x11));
+  Open(files_.File("short.dld"));
+  EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open file type error!"});
+}
+
+TEST_F(Form, AnImageWithAnUnsafeDirectoryIsRefusedAtOpen) {
+  testing::ImageSpec spec = testing::DefaultImageSpec(kAllImage);
+  spec.entry_count = 61;
+  WriteWholeFile(files_.File("bad.bin"), testing::BuildFlashImage(spec));
+  Open(files_.File("bad.bin"));
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].kind, MessageKind::kError);
+  EXPECT_NE(ui_.messages[0].text.find("entry count of 61"), std::string::npos) << ui_.messages[0].text;
+  ExpectResetState();
+}
+
+TEST_F(Form, StartWithoutChoicesBuildsAndLeavesTheFilesOfTheTable) {
+  std::string image = Sample(kFullImage, "box.bin");
+  Open(image);
+  Start();
+  ASSERT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]"});
+  EXPECT_EQ(ui_.banners_shown, 1);
+  EXPECT_FALSE(ui_.banner_up);
+  EXPECT_TRUE(ReadWholeFile(Work("box_Merge.bin")) == ReadWholeFile(image));
+  std::vector<uint8_t> converted;
+  ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Work("box_Merge.dld")), kFullImage, converted));
+  EXPECT_TRUE(converted == ReadWholeFile(image));
+  // Built state: the texts stay, every command but Open, Reset and Cancel is off.
+  for (Button* button : form_->JobButtons()) EXPECT_FALSE(button->enabled);
+  for (EditBox* box : form_->SettingBoxes()) EXPECT_TRUE(box->read_only);
+  EXPECT_EQ(form_->E_ModeID.text, "QV7100-S");
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(working_directory_)) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"box_Merge.bin", "box_Merge.dld"}));
+}
+
+TEST_F(Form, StartOnADownloadFileLeavesOnlyTheDownloadFile) {
+  Open(Sample(kAppImage, "box.dld"));
+  form_->E_HttpAutoAddr.Type("http://edited.example/");
+  Start();
+  ASSERT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.dld]"});
+  EXPECT_FALSE(FileExists(Work("box_Merge.bin")));
+  std::vector<uint8_t> converted;
+  ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Work("box_Merge.dld")), kAppImage, converted));
+  EXPECT_FALSE(form_->E_HttpAutoAddr.modified);
+}
+
+TEST_F(Form, AFailedStartKeepsTheOpenedStateWithChoicesAndMarks) {
+  Open(Sample(kAllImage, "box.bin"));
+  std::vector<uint8_t> key(0x10000, 0x4B);
+  WriteWholeFile(files_.File("key.bin"), key);
+  ui_.answers.push_back(files_.File("key.bin"));
+  form_->SB_DefaultClick(&form_->SB_Key);
+  ASSERT_TRUE(job_->choice_flags[kKeyChosen]);
+  form_->E_HttpManuAddr.Type("http://new/");
+  // An httpcfg.ini that has grown past its partition's slot.
+  WriteWholeFile(Work("httpcfg.ini"), std::vector<uint8_t>(kSlotSize + 10, ';'));
+  Start();
+  std::vector<std::string> messages = ui_.TakeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("httpcfg.ini"), std::string::npos);
+  EXPECT_FALSE(ui_.banner_up);
+  ExpectOpenedState();
+  EXPECT_TRUE(form_->E_HttpManuAddr.modified);
+  EXPECT_TRUE(job_->choice_flags[kKeyChosen]);
+  EXPECT_FALSE(FileExists(Work("box_Merge.dld")));
+}
+
+TEST_F(Form, DefaultDatabaseAndKeyChoices) {
+  Open(Sample(kAllImage, "box.bin"));
+  auto choose = [&](Button& button, const std::string& path) {
+    ui_.answers.push_back(path);
+    form_->SB_DefaultClick(&button);
+    return ui_.TakeMessages();
+  };
+  WriteWholeFile(files_.File("db.bin"), std::vector<uint8_t>(0x40000 - 1, 1));
+  EXPECT_EQ(choose(form_->SB_Default, files_.File("db.bin")),
+            std::vector<std::string>{"Quorvane: Open File Error: file overtop!"});
+  EXPECT_EQ(form_->E_Default.text, files_.File("db.bin"));
+  EXPECT_FALSE(job_->choice_flags[kDefaultChosen]);
+
+  std::vector<uint8_t> key = testing::RandomBytes(0x10000, 3);
+  testing::DownloadSpec key_spec;
+  key_spec.variant = kKeyDownload;
+  WriteWholeFile(files_.File("key.dld"), testing::BuildDownload(key, key_spec));
+  EXPECT_EQ(choose(form_->SB_Default, files_.File("key.dld")),
+            std::vector<std::string>{"Quorvane: Open File Error: partition number wrong!"});
+  EXPECT_EQ(form_->E_Default.text, "");
+  EXPECT_TRUE(choose(form_->SB_Key, files_.File("key.dld")).empty());
+  EXPECT_EQ(job_->key_source_path, Work("Temp_KeyToBin.bin"));
+  EXPECT_TRUE(ReadWholeFile(Work("Temp_KeyToBin.bin")) == key);
+
+  std::vector<uint8_t> database = testing::CodeLikeBytes(0x40000, 4);
+  WriteWholeFile(files_.File("db.bin"), database);
+  EXPECT_TRUE(choose(form_->SB_Default, files_.File("db.bin")).empty());
+  Start();
+  ASSERT_EQ(ui_.TakeMessages().size(), 1u);
+  std::vector<uint8_t> merged = ReadWholeFile(Work("box_Merge.bin"));
+  EXPECT_TRUE(std::equal(database.begin(), database.end(), merged.begin() + 0x6D0000));
+  EXPECT_TRUE(std::equal(key.begin(), key.end(), merged.begin() + 0x6C0000));
+}
+
+TEST_F(Form, ResetAndCancelRemoveTheWorkingFilesButNeverAPickedOne) {
+  // The image to edit sits in the working directory under a working file's name.
+  std::string image = Work("Temp_DldToBin.bin");
+  WriteWholeFile(image, ReadWholeFile(Sample(kAllImage, "box.bin")));
+  Open(image);
+  ExpectOpenedState();
+  form_->SB_ResetClick(&form_->SB_Reset);
+  ExpectResetState();
+  EXPECT_EQ(form_->E_OpenFile.text, "");
+  EXPECT_FALSE(FileExists(Work("httpcfg.ini")));
+  EXPECT_FALSE(FileExists(Work(kBinToDldProgram)));
+  EXPECT_TRUE(FileExists(image));
+
+  Open(image);
+  form_->SB_CloseClick(&form_->SB_Close);
+  EXPECT_EQ(ui_.ended_with, 0);
+  EXPECT_FALSE(FileExists(Work(kManufacturerCfg)));
+  EXPECT_TRUE(FileExists(image));
+}
+
+TEST_F(Form, CommandsArrivingWhileAWorkflowRunsAreIgnored) {
+  std::string image = Sample(kAllImage, "box.bin");
+  int nested = 0;
+  ui_.on_pending_events = [&] {
+    ++nested;
+    form_->SB_ResetClick(&form_->SB_Reset);
+    form_->SB_StartClick(&form_->SB_Start);
+  };
+  Open(image);
+  ui_.on_pending_events = nullptr;
+  EXPECT_GT(nested, 0);
+  ExpectOpenedState();
+  EXPECT_TRUE(ui_.TakeMessages().empty());
+}
+
+}  // namespace
+}  // namespace qv

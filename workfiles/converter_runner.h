@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+
+// Running the two converter programs of the working-file set. A converter command is a text of
+// the form "/c <program> <arguments>" ("/c formatswitch.exe -c boot.bmp"); it is turned into
+// an argument list by fixed rules and the program is started directly from the working
+// directory, never through a command interpreter.
+namespace qv {
+
+struct JobState;
+
+struct ConverterCommand {
+  std::string program;  // a file name in the working directory
+  std::vector<std::string> arguments;
+};
+
+// Splits a command: "/c " comes off, the first word is the program, and the rest is split at
+// blanks into at most as many arguments as the program takes (two for formatswitch.exe,
+// three for bintodld.exe, whose last argument, the image's name, may hold blanks).
+ConverterCommand ParseConverterCommand(const std::string& command);
+
+// Starts the command's program in the job's working directory. Nothing when it cannot start.
+std::optional<Process> RunConverter(const JobState& job, const std::string& command);
+
+enum class PlaceResult {
+  kPlaced,          // the converter made its output and the partition took it
+  kNoOutput,        // the converter did not start, failed, ran past its time, or made nothing
+  kDoesNotFit,      // the partition named like the output cannot take it
+  kNoRoomToAppend,  // no such partition, and no room to append one
+};
+
+// Runs a converter command, waits for the program to end (ended by force after `limit`),
+// and hands its output file to ReplacePartition. An output left from an earlier run is
+// removed first, so only what this run wrote can be taken.
+PlaceResult ConvertAndPlace(JobState& job, const std::string& command, const std::string& output_path,
+                            std::chrono::milliseconds limit);
+
+}  // namespace qv

@@ -1,0 +1,53 @@
+#include "workfiles/working_files.h"
+
+#include <sys/stat.h>
+
+#include <span>
+#include <string_view>
+
+#include "app/job_state.h"
+#include "platform/file.h"
+#include "platform/io_error.h"
+#include "workfiles/embedded_programs.h"
+#include "workfiles/header_configs.h"
+#include "workfiles/parameter_files.h"
+
+namespace qv {
+
+namespace {
+
+std::span<const uint8_t> BytesOf(std::string_view text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+// Raw files are written as far as possible: one that cannot be written is simply missing
+// afterwards, which the check of the whole set reports.
+void WriteRaw(const std::string& path, std::span<const uint8_t> bytes, bool program) {
+  try {
+    WriteWholeFile(path, bytes);
+    if (program) ::chmod(path.c_str(), 0755);
+  } catch (const IoError&) {
+  }
+}
+
+}  // namespace
+
+bool WriteWorkingFiles(const JobState& job) {
+  const std::string& directory = job.working_directory;
+  std::string manufacturer;
+  for (const std::string& line : job.manufacturer_cfg_lines) manufacturer += line + "\r\n";
+  WriteWholeFile(directory + kManufacturerCfg, BytesOf(manufacturer));
+  for (const HeaderConfig& config : HeaderConfigs()) WriteHeaderConfig(config, directory + std::string(config.name));
+
+  WriteRaw(directory + kNtscPar, BytesOf(kNtscParContent), false);
+  WriteRaw(directory + kPalPar, BytesOf(kPalParContent), false);
+  WriteRaw(directory + kBinToDldProgram, BinToDldProgramBytes(), true);
+  WriteRaw(directory + kFormatSwitchProgram, FormatSwitchProgramBytes(), true);
+
+  for (const char* name : kWorkingFileSet) {
+    if (!FileExists(directory + name)) return false;
+  }
+  return true;
+}
+
+}  // namespace qv

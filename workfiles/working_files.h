@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+// The files the tool keeps in its working directory during a job, and the working-file set
+// that opening an image writes there: the two converter programs with their configuration
+// and parameter files, and manufacturer.cfg made from the opened image.
+namespace qv {
+
+struct JobState;
+
+inline constexpr char kManufacturerCfg[] = "manufacturer.cfg";
+inline constexpr char kAppCfg[] = "app_710X.cfg";
+inline constexpr char kAllCfg[] = "all_710X.cfg";
+inline constexpr char kFlashCfg[] = "flash_710X.cfg";
+inline constexpr char kNtscPar[] = "NTSC.par";
+inline constexpr char kPalPar[] = "PAL.par";
+inline constexpr char kBinToDldProgram[] = "bintodld.exe";
+inline constexpr char kFormatSwitchProgram[] = "formatswitch.exe";
+
+inline constexpr char kConvertedImage[] = "Temp_DldToBin.bin";
+inline constexpr char kConvertedDefault[] = "Temp_DefDldToBin.bin";
+inline constexpr char kConvertedKey[] = "Temp_KeyToBin.bin";
+inline constexpr char kCompressedKey[] = "Temp_KeyCompress.bin";
+
+// The working-file set, in the order it is written and checked.
+inline constexpr std::array<const char*, 8> kWorkingFileSet = {
+    kManufacturerCfg, kAppCfg, kAllCfg, kFlashCfg, kNtscPar, kPalPar, kBinToDldProgram, kFormatSwitchProgram};
+
+// The logo pictures and stills, boot, menu and radio.
+inline constexpr std::array<const char*, 3> kLogoPictures = {"boot.bmp", "menu.bmp", "radio.bmp"};
+inline constexpr std::array<const char*, 3> kLogoStills = {"boot.m2v", "menu.m2v", "radio.m2v"};
+
+// Writes the working-file set into the job's working directory: the text files (manufacturer.cfg
+// from the job's lines and the three header configurations, CR LF lines) raise IoError when they
+// cannot be written; the parameter files and the converter programs (with their run permission)
+// are written as far as possible. True when all eight files exist afterwards.
+bool WriteWorkingFiles(const JobState& job);
+
+}  // namespace qv
