@@ -1,0 +1,264 @@
+#include "gui/main_window.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+#include <QToolButton>
+
+#include "gui/artwork.h"
+#include "gui/wait_banner.h"
+#include "platform/io_error.h"
+
+namespace qv::gui {
+
+namespace {
+
+constexpr int kClientWidth = 766;
+constexpr int kClientHeight = 530;
+constexpr int kBannerHeight = 110;
+constexpr int kButtonStripHeight = 48;
+constexpr int kMainWidth = 602;
+constexpr int kMainHeight = kClientHeight - kBannerHeight - kButtonStripHeight;  // 372
+
+QFont ArialPixels(int pixels, bool bold = false) {
+  QFont font("Arial");
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+QFrame* LoweredPanel(QWidget* parent, const char* name, QRect geometry) {
+  auto* panel = new QFrame(parent);
+  panel->setObjectName(name);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setLineWidth(1);
+  panel->setGeometry(geometry);
+  return panel;
+}
+
+// "Name|*.a;*.b" as the toolkit writes filters: "Name (*.a *.b)".
+QString DialogFilter(const std::string& filter) {
+  QString text = QString::fromStdString(filter);
+  int bar = text.indexOf('|');
+  if (bar < 0) return text;
+  QString patterns = text.mid(bar + 1).replace(';', ' ');
+  return text.left(bar) + " (" + patterns + ")";
+}
+
+}  // namespace
+
+MainWindow::MainWindow(JobState& job, FormOptions options)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), form_(*this, job, std::move(options)) {
+  setObjectName("FormMain");
+  setFixedSize(kClientWidth, kClientHeight);
+  setFont(ArialPixels(14));
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, colours.color(QPalette::Button));
+  colours.setColor(QPalette::WindowText, Qt::blue);
+  setPalette(colours);
+  setAutoFillBackground(true);
+  BuildControls();
+  if (QScreen* screen = QApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
+
+  Run(&TFormMain::FormCreate, nullptr);
+  for (auto& [box, edit] : edits_) {
+    if (box == &form_.E_OpenFile) edit->setFocus();
+  }
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildControls() {
+  QFrame* banner = LoweredPanel(this, "Panel1", QRect(0, 0, kClientWidth, kBannerHeight));
+  auto* logo = new QLabel(banner);
+  logo->setObjectName("I_Logo");
+  logo->setGeometry(2, 2, kClientWidth - 4, kBannerHeight - 4);
+  logo->setScaledContents(true);
+  logo->setPixmap(BannerPicture(kClientWidth - 4, kBannerHeight - 4));
+
+  auto* column = new QWidget(this);
+  column->setObjectName("P_Picture");
+  column->setGeometry(kMainWidth, kBannerHeight, kClientWidth - kMainWidth, kMainHeight);
+  const std::array<std::tuple<const char*, int, Preview*>, 3> pictures = {
+      {{"P_Menu", 0, &form_.I_Boot}, {"P_Boot", 124, &form_.I_Menu}, {"P_Radio", 248, &form_.I_Radio}}};
+  for (const auto& [name, top, preview] : pictures) {
+    QFrame* panel = LoweredPanel(column, name, QRect(0, top, 164, 124));
+    auto* image = new QLabel(panel);
+    image->setObjectName(preview->name);
+    image->setGeometry(2, 2, 160, 120);
+    image->setScaledContents(true);
+    previews_.emplace_back(preview, image);
+  }
+  shown_pictures_.assign(previews_.size(), "");
+
+  QFrame* main = LoweredPanel(this, "P_Main", QRect(0, kBannerHeight, kMainWidth, kMainHeight));
+  struct Row {
+    const char* label;
+    EditBox* box;
+    Button* button;
+    Handler handler;
+  };
+  const Row rows[] = {
+      {"Open Edit File:", &form_.E_OpenFile, &form_.SB_OpenFile, &TFormMain::SB_OpenFileClick},
+      {"Open Boot Logo:", &form_.E_Boot, &form_.SB_Boot, &TFormMain::SB_BootClick},
+      {"Open Menu Logo:", &form_.E_Menu, &form_.SB_Menu, &TFormMain::SB_BootClick},
+      {"Open Radio Logo:", &form_.E_Radio, &form_.SB_Radio, &TFormMain::SB_BootClick},
+      {"Open Default File:", &form_.E_Default, &form_.SB_Default, &TFormMain::SB_DefaultClick},
+      {"Open Key File:", &form_.E_Key, &form_.SB_Key, &TFormMain::SB_DefaultClick},
+      {"ModeID:", &form_.E_ModeID, nullptr, nullptr},
+      {"Http Manual Addr:", &form_.E_HttpManuAddr, nullptr, nullptr},
+      {"Http Auto Addr:", &form_.E_HttpAutoAddr, nullptr, nullptr},
+      {"Auto App File Name:", &form_.E_AppFile, nullptr, nullptr},
+      {"Auto All File Name:", &form_.E_AllFile, nullptr, nullptr},
+      {"Auto Data File Name:", &form_.E_DataFile, nullptr, nullptr},
+      {"Auto Default File Name:", &form_.E_DefaultFile, nullptr, nullptr},
+      {"Auto Key File Name:", &form_.E_KeyFile, nullptr, nullptr},
+  };
+  int top = 7;
+  for (const Row& row : rows) {
+    AddRow(main, top, row.label, *row.box, row.button, row.handler);
+    top += 25;
+  }
+
+  QFrame* strip = LoweredPanel(this, "P_Button", QRect(0, kClientHeight - kButtonStripHeight, kClientWidth, kButtonStripHeight));
+  AddCommandButton(strip, 300, "Reset", "black", form_.SB_Reset, &TFormMain::SB_ResetClick, int(Glyph::kReset));
+  AddCommandButton(strip, 470, "Start", "blue", form_.SB_Start, &TFormMain::SB_StartClick, int(Glyph::kStart));
+  AddCommandButton(strip, 640, "Cancel", "red", form_.SB_Close, &TFormMain::SB_CloseClick, int(Glyph::kCancel));
+}
+
+QLineEdit* MainWindow::AddRow(QWidget* panel, int top, const char* text, EditBox& box, Button* button,
+                              Handler handler) {
+  auto* label = new QLabel(text, panel);
+  label->setObjectName(QString("L_") + (box.name + 2));
+  label->setFont(ArialPixels(14));
+  label->setStyleSheet("color: navy;");
+  label->adjustSize();
+  label->move(12, top + 3);
+
+  auto* edit = new QLineEdit(panel);
+  edit->setObjectName(box.name);
+  edit->setGeometry(165, top, 404, 22);
+  edit->setFrame(false);
+  edit->setFont(ArialPixels(14));
+  QPalette colours = edit->palette();
+  colours.setColor(QPalette::Text, QColor(0, 0, 128));
+  edit->setPalette(colours);
+  connect(edit, &QLineEdit::textEdited, this, [this, &box](const QString& value) {
+    box.Type(value.toStdString());
+  });
+  edits_.emplace_back(&box, edit);
+
+  if (button) {
+    auto* tool = new QToolButton(panel);
+    tool->setObjectName(button->name);
+    tool->setGeometry(572, top, 25, 22);
+    tool->setAutoRaise(true);
+    tool->setIcon(GlyphPicture(Glyph::kOpen, 16));
+    tool->setIconSize(QSize(16, 16));
+    connect(tool, &QToolButton::clicked, this, [this, handler, button] { Run(handler, button); });
+    buttons_.emplace_back(button, tool);
+  }
+  return edit;
+}
+
+QAbstractButton* MainWindow::AddCommandButton(QWidget* panel, int left, const char* caption, const char* colour,
+                                              Button& button, Handler handler, int glyph) {
+  auto* tool = new QToolButton(panel);
+  tool->setObjectName(button.name);
+  tool->setGeometry(left, 4, 100, 40);
+  tool->setAutoRaise(true);
+  tool->setText(caption);
+  tool->setFont(ArialPixels(14, true));
+  tool->setStyleSheet(QString("QToolButton { color: %1; }").arg(colour));
+  tool->setIcon(GlyphPicture(static_cast<Glyph>(glyph), 24));
+  tool->setIconSize(QSize(24, 24));
+  tool->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  connect(tool, &QToolButton::clicked, this, [this, handler, &button] { Run(handler, &button); });
+  buttons_.emplace_back(&button, tool);
+  return tool;
+}
+
+void MainWindow::Run(Handler handler, const Control* sender) {
+  if (form_.Busy()) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  try {
+    (form_.*handler)(sender);
+  } catch (const IoError& error) {
+    QApplication::restoreOverrideCursor();
+    SyncFromModel();
+    if (message_hook) {
+      message_hook(MessageKind::kPlain, error.what());
+    } else {
+      QMessageBox box(QMessageBox::Critical, kApplicationTitle, error.what(), QMessageBox::Ok, this);
+      box.exec();
+    }
+    return;
+  }
+  QApplication::restoreOverrideCursor();
+  SyncFromModel();
+}
+
+void MainWindow::SyncFromModel() {
+  setWindowTitle(QString::fromStdString(form_.Caption));
+  const QColor button_face = QApplication::palette().color(QPalette::Button);
+  const QColor window = QApplication::palette().color(QPalette::Base);
+  for (auto& [box, edit] : edits_) {
+    QString text = QString::fromStdString(box->text);
+    if (edit->text() != text) edit->setText(text);
+    edit->setReadOnly(box->read_only);
+    edit->setMaxLength(box->max_length > 0 ? box->max_length : 32767);
+    QPalette colours = edit->palette();
+    colours.setColor(QPalette::Base, box->colour == BoxColour::kWindow ? window : button_face);
+    edit->setPalette(colours);
+  }
+  for (auto& [button, widget] : buttons_) widget->setEnabled(button->enabled);
+  for (size_t i = 0; i < previews_.size(); ++i) {
+    auto& [preview, label] = previews_[i];
+    if (shown_pictures_[i] == preview->picture_path) continue;
+    shown_pictures_[i] = preview->picture_path;
+    label->setPixmap(preview->picture_path.empty() ? QPixmap() : QPixmap(QString::fromStdString(preview->picture_path)));
+  }
+}
+
+std::optional<std::string> MainWindow::ShowOpenDialog(const std::string& filter, const std::string& title) {
+  if (dialog_hook) return dialog_hook(filter, title);
+  QString chosen = QFileDialog::getOpenFileName(this, QString::fromStdString(title), QString(), DialogFilter(filter));
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.toStdString();
+}
+
+void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
+  SyncFromModel();
+  if (message_hook) return message_hook(kind, text);
+  QString shown = QString::fromStdString(text).replace('\r', '\n');
+  QMessageBox::Icon icon = kind == MessageKind::kError         ? QMessageBox::Critical
+                           : kind == MessageKind::kInformation ? QMessageBox::Information
+                                                               : QMessageBox::NoIcon;
+  QMessageBox box(icon, CaptionOf(kind), shown, QMessageBox::Ok, this);
+  box.exec();
+}
+
+void MainWindow::ShowWaitBanner() {
+  banner_ = std::make_unique<WaitBanner>();
+  banner_->ShowNow();
+}
+
+void MainWindow::CloseWaitBanner() {
+  if (banner_) banner_->close();
+  banner_.reset();
+}
+
+void MainWindow::ProcessPendingEvents() { QApplication::processEvents(); }
+
+void MainWindow::EndProgram(int exit_code) {
+  if (end_hook) return end_hook(exit_code);
+  QApplication::exit(exit_code);
+}
+
+void MainWindow::ControlsChanged() { SyncFromModel(); }
+
+}  // namespace qv::gui
