@@ -1,0 +1,185 @@
+// End-to-end tests of the quorvane command: the real program, run in a temporary working
+// directory, and the files it leaves.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "download/crc32.h"
+#include "download/download_file.h"
+#include "image/manufacturer_block.h"
+#include "image/partitions.h"
+#include "image/settings.h"
+#include "platform/file.h"
+#include "platform/ini_profile.h"
+#include "platform/little_endian.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/opened_job.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+
+namespace qv {
+namespace {
+
+using testing::ProgramRun;
+using testing::RunProgram;
+
+std::vector<std::string> FilesIn(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Quorvane : public ::testing::Test {
+ protected:
+  // A sample image made by the command itself, in the input directory.
+  std::string Sample(const std::string& variant, const std::string& name) {
+    ProgramRun run = RunProgram("quorvane", {"sample", inputs_.File(name), "--variant", variant}, inputs_.path());
+    EXPECT_EQ(run.status, 0) << run.output;
+    return inputs_.File(name);
+  }
+  ProgramRun Build(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "build");
+    arguments.push_back("--workdir");
+    arguments.push_back(work_.path());
+    return RunProgram("quorvane", arguments, inputs_.path());
+  }
+  // The merged image a download file converts back to.
+  std::vector<uint8_t> Converted(const std::string& download, Variant variant) {
+    std::vector<uint8_t> image;
+    ConversionResult result = ConvertDownloadBytes(ReadWholeFile(download), variant, image);
+    EXPECT_TRUE(result) << result.problem;
+    return image;
+  }
+
+  testing::TempDir inputs_;
+  testing::TempDir work_;
+};
+
+class BuildEveryKind : public Quorvane, public ::testing::WithParamInterface<std::tuple<const char*, const char*>> {};
+
+TEST_P(BuildEveryKind, WithoutChoicesTheOutputsAreTheImage) {
+  auto [variant_name, extension] = GetParam();
+  std::string input = Sample(variant_name, std::string("box") + extension);
+  ProgramRun run = Build({input});
+  ASSERT_EQ(run.status, 0) << run.output;
+  Variant variant = std::string(variant_name) == "app" ? kAppImage : std::string(variant_name) == "all" ? kAllImage : kFullImage;
+  testing::ImageSpec spec = testing::DefaultImageSpec(variant);
+  std::vector<uint8_t> original = testing::BuildFlashImage(spec);
+  if (std::string(extension) == ".bin") {
+    EXPECT_EQ(run.output, "Information: Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]\n");
+    EXPECT_EQ(FilesIn(work_.path()), (std::vector<std::string>{"box_Merge.bin", "box_Merge.dld"}));
+    EXPECT_TRUE(ReadWholeFile(work_.File("box_Merge.bin")) == original);
+  } else {
+    EXPECT_EQ(run.output, "Information: Quorvanex: Succeed!  [ Create File: box_Merge.dld]\n");
+    EXPECT_EQ(FilesIn(work_.path()), (std::vector<std::string>{"box_Merge.dld"}));
+  }
+  EXPECT_TRUE(Converted(work_.File("box_Merge.dld"), variant) == original);
+}
+
+INSTANTIATE_TEST_SUITE_P(VariantsAndKinds, BuildEveryKind,
+                         ::testing::Combine(::testing::Values("app", "all", "full"), ::testing::Values(".bin", ".dld")),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param)) + (std::get<1>(info.param) + 1);
+                         });
+
+TEST_F(Quorvane, EditedSettingsDatabaseAndKeyLandInTheImage) {
+  std::string input = Sample("all", "box.dld");
+  std::vector<uint8_t> database = testing::CodeLikeBytes(0x40000, 77);
+  WriteWholeFile(inputs_.File("db.bin"), database);
+  std::vector<uint8_t> key = testing::RandomBytes(0x10000, 78);
+  WriteLe32(&key[80], 1);  // a key to be stored compressed
+  std::fill(key.begin() + 200, key.end(), 0x00);
+  WriteWholeFile(inputs_.File("key.bin"), key);
+  ProgramRun run = Build({input, "--default-db", inputs_.File("db.bin"), "--key", inputs_.File("key.bin"),
+                          "--model-id", "QV-2027", "--http-manual-addr", "http://m.example/", "--auto-key",
+                          "k.dld"});
+  ASSERT_EQ(run.status, 0) << run.output;
+  std::vector<uint8_t> merged = Converted(work_.File("box_Merge.dld"), kAllImage);
+
+  EXPECT_TRUE(std::equal(database.begin(), database.end(), merged.begin() + 0x6D0000));
+  EXPECT_EQ(ReadLe32(&merged[0x6C0000 + 80]), 1u);  // the compressed key block
+  EXPECT_EQ(merged[0x6C0000], 0xFF);
+
+  testing::OpenedJob reopened;
+  reopened.Open(kAllImage, merged);
+  EXPECT_EQ(ReadModelId(reopened.job(), reopened.image_path()), "QV-2027");
+  ExtractHttpCfg(reopened.job());
+  LoadHttpSettings(reopened.job());
+  EXPECT_EQ(reopened.job().http_settings[0], "http://m.example/");
+  EXPECT_EQ(reopened.job().http_settings[6], "k.dld");
+  EXPECT_EQ(reopened.job().http_settings[1], "http://update.example.com/auto/");
+  // Region CRCs and the block CRC were made over the final bytes.
+  File file = File::Open(reopened.image_path(), File::Mode::kRead);
+  const ManufacturerBlock& block = reopened.job().manufacturer;
+  for (int i = 0; i < block.CheckedRegionCount(); ++i) {
+    if (block.regions[i].check_flag == 1) {
+      EXPECT_EQ(block.regions[i].crc, RegionCrcInImage(file, *LayoutOf(kAllImage), block.regions[i])) << i;
+    }
+  }
+  EXPECT_EQ(block.block_crc, Crc32(&merged[0x65F000], 4092));
+}
+
+TEST_F(Quorvane, AnAppImageGrowsWithADefaultDatabase) {
+  std::string input = Sample("app", "box.bin");
+  WriteWholeFile(inputs_.File("db.bin"), std::vector<uint8_t>(0x40000, 0x3C));
+  ProgramRun run = Build({input, "--default-db", inputs_.File("db.bin")});
+  ASSERT_EQ(run.status, 0) << run.output;
+  std::vector<uint8_t> merged = ReadWholeFile(work_.File("box_Merge.bin"));
+  ASSERT_EQ(merged.size(), 0x710000u);
+  EXPECT_EQ(merged[0x6D0000], 0x3C);
+  EXPECT_EQ(merged[0x660000], 0x00);  // the gap the tool never writes
+  std::vector<uint8_t> converted = Converted(work_.File("box_Merge.dld"), kAppImage);
+  EXPECT_TRUE(std::equal(converted.begin(), converted.end(), merged.begin()));
+}
+
+TEST_F(Quorvane, RefusedInputsStopBeforeStart) {
+  std::string input = Sample("full", "box.bin");
+  WriteWholeFile(inputs_.File("short.bin"), std::vector<uint8_t>(100, 1));
+  ProgramRun run = Build({input, "--key", inputs_.File("short.bin")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "Error: Quorvane: Open File Error: file overtop!\n");
+  EXPECT_FALSE(FileExists(work_.File("box_Merge.bin")));
+
+  run = Build({inputs_.File("short.bin")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "Error: Quorvane: Open file type error!\n");
+
+  run = Build({inputs_.File("absent.bin")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "Quorvan[1.0.00]: File not found\n");
+
+  run = Build({input, "--model-id", std::string(21, 'x')});
+  EXPECT_EQ(run.status, 2);
+}
+
+TEST_F(Quorvane, InfoShowsTheImageReadOnly) {
+  std::string input = Sample("full", "box.dld");
+  std::vector<uint8_t> before = ReadWholeFile(input);
+  ProgramRun run = RunProgram("quorvane", {"info", input, "--json"}, work_.path());
+  ASSERT_EQ(run.status, 0) << run.output;
+  nlohmann::json info = nlohmann::json::parse(run.output);
+  EXPECT_EQ(info["kind"], "download");
+  EXPECT_EQ(info["variant"], 7);
+  EXPECT_EQ(info["partition_count"], 142);
+  EXPECT_EQ(info["directory"]["entry_count"], 9);
+  EXPECT_EQ(info["directory"]["entries"][3]["name"], "boot");
+  EXPECT_EQ(info["manufacturer"]["stb_id"], "0x0000000000020003");
+  EXPECT_EQ(info["manufacturer"]["block_crc_ok"], true);
+  EXPECT_EQ(info["manufacturer"]["regions"][0]["crc_ok"], true);
+  EXPECT_EQ(info["manufacturer"]["regions"][4]["crc_ok"], false);  // a carried CRC
+  EXPECT_EQ(info["model_id"], "QV7100-S");
+  EXPECT_EQ(info["http"]["AutoDefault"], "default_710X.dld");
+  EXPECT_TRUE(FilesIn(work_.path()).empty());
+  EXPECT_TRUE(ReadWholeFile(input) == before);
+
+  WriteWholeFile(inputs_.File("x.bin"), std::vector<uint8_t>(10, 0));
+  run = RunProgram("quorvane", {"info", inputs_.File("x.bin")}, work_.path());
+  EXPECT_EQ(run.status, 1);
+}
+
+}  // namespace
+}  // namespace qv
