@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -38,7 +39,7 @@ constexpr int kUncompressedUnitsOffset = 12;
 constexpr size_t kCompressedLimit = kSectorLimit + kSectorLimit / 16 + 64 + 3;
 
 // Output is gathered in a large buffer and written in few, large writes.
-constexpr size_t kOutputBufferSize = size_t{1} << 20;
+constexpr size_t kOutputBufferSize = size_t{256} << 10;
 constexpr size_t kLargestSectorOutput =
     2 + kSectorRecordSize + kDataHeadSize + kCompressedLimit + kCrcSize;
 
@@ -53,13 +54,14 @@ bool EndsInBin(const std::string& name) {
 // Appends download bytes in order, in large writes to the pending output file.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(File& file) : file_(file), buffer_(kOutputBufferSize) {}
+  explicit OutputBuffer(File& file)
+      : file_(file), buffer_(std::make_unique_for_overwrite<uint8_t[]>(kOutputBufferSize)) {}
 
   // Room for `size` more bytes (at most kLargestSectorOutput) at the end of the buffer; they
   // count once Advance() is called.
   uint8_t* Room(size_t size) {
-    if (used_ + size > buffer_.size()) Flush();
-    return buffer_.data() + used_;
+    if (used_ + size > kOutputBufferSize) Flush();
+    return buffer_.get() + used_;
   }
   void Advance(size_t size) { used_ += size; }
   void Append(const uint8_t* bytes, size_t size) {
@@ -67,7 +69,7 @@ class OutputBuffer {
     Advance(size);
   }
   void Flush() {
-    file_.WriteAt(written_, std::span(buffer_).first(used_));
+    file_.WriteAt(written_, std::span<const uint8_t>(buffer_.get(), used_));
     written_ += static_cast<int64_t>(used_);
     used_ = 0;
   }
@@ -75,7 +77,7 @@ class OutputBuffer {
 
  private:
   File& file_;
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_;
   size_t used_ = 0;
   int64_t written_ = 0;
 };
@@ -130,9 +132,11 @@ bool CheckParsedCfg(const CfgParser& parser, std::ostream& out) {
   return true;
 }
 
+// The sector data and the compressor's work memory (LZO1X_1_MEM_COMPRESS: 64 KiB in 32-bit
+// builds, 128 KiB in 64-bit ones). Both are written before they are read.
 struct Buffers {
-  std::vector<uint8_t> sector = std::vector<uint8_t>(kSectorLimit);
-  std::vector<uint8_t> work = std::vector<uint8_t>(LZO1X_1_MEM_COMPRESS);
+  std::unique_ptr<uint8_t[]> sector = std::make_unique_for_overwrite<uint8_t[]>(kSectorLimit);
+  std::unique_ptr<uint8_t[]> work = std::make_unique_for_overwrite<uint8_t[]>(LZO1X_1_MEM_COMPRESS);
 };
 
 // Writes the sector header record and the sector data record of sector n.
@@ -146,7 +150,7 @@ bool ConvertSector(CfgParser& parser, int n, const File& image, int64_t& image_o
 
   // The image is consumed from offset 0 in sector order; the start addresses only describe
   // where the loader puts each sector.
-  const auto data = std::span(buffers.sector).first(size);
+  const std::span<uint8_t> data(buffers.sector.get(), size);
   if (image.ReadAt(image_offset, data) != size) {
     Print(out, "The input file ends inside sector %d: it needs %u bytes from offset %lld!\n", n,
           size, static_cast<long long>(image_offset));
@@ -164,7 +168,7 @@ bool ConvertSector(CfgParser& parser, int n, const File& image, int64_t& image_o
   uint32_t data_crc = sector_crc;
   if (parser.compressed) {
     lzo_uint packed = 0;
-    const int status = lzo1x_1_compress(data.data(), size, data_at, &packed, buffers.work.data());
+    const int status = lzo1x_1_compress(data.data(), size, data_at, &packed, buffers.work.get());
     if (status != LZO_E_OK || packed > kCompressedLimit) {
       Print(out, "Compress is fail!!!\n");
       return false;
