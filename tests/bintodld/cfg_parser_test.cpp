@@ -62,48 +62,21 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
-TEST(CfgParser, ShippedConfigurationsGiveTheWholeHeaderAndSectorList) {
-  struct Case {
-    Variant variant;
-    uint8_t download_type;
-    std::vector<uint8_t> total_size;
-  };
-  for (const Case& c :
-       {Case{kAppImage, 8, {0x00, 0x00, 0x66}}, Case{kAllImage, 9, {0x00, 0x00, 0x7B}},
-        Case{kFullImage, 11, {0x00, 0x00, 0x80}}}) {
-    SCOPED_TRACE(HeaderConfigFor(c.variant)->name);
-    Parsed p = Parse(kManufacturerCfg, std::string(HeaderConfigFor(c.variant)->text));
+// What the shipped files give byte by byte is checked by the converter's round trips; here,
+// that they parse cleanly into the 72-byte header and full-length compressed sector records,
+// with the TRANS_TOTAL_SIZE placeholder (overwritten in a download) read as configured.
+TEST(CfgParser, ShippedConfigurationsParseCleanly) {
+  for (const auto& [variant, total] :
+       {std::pair{kAppImage, 0x66}, std::pair{kAllImage, 0x7B}, std::pair{kFullImage, 0x80}}) {
+    SCOPED_TRACE(HeaderConfigFor(variant)->name);
+    Parsed p = Parse(kManufacturerCfg, std::string(HeaderConfigFor(variant)->text));
     EXPECT_EQ(p.warnings, "");
     EXPECT_EQ(p.parser.problem, "");
     EXPECT_FALSE(p.parser.value_overran_field);
     EXPECT_EQ(HeaderPayloadLength(p.parser), 72);
     EXPECT_EQ(SectorPayloadLength(p.parser), 20);
-    ASSERT_EQ(SectorCount(p.parser), BlockCount(c.variant));
-
-    const std::vector<uint8_t> ident = {'Q', 'U', 'O', 'R', 'V', 'A', 'N', 'E',
-                                        '-', 'L', 'A', 'B', 'S', 0,   0};
-    EXPECT_EQ(p.parser.header[3], 1);
-    EXPECT_EQ(p.Header(4, 19), ident);
-    EXPECT_EQ(p.Header(19, 27), (std::vector<uint8_t>{'S', 'T', 'I', '7', '1', '0', '0', 0}));
-    EXPECT_EQ(p.Header(43, 51), (std::vector<uint8_t>{'S', 'W', '2', '.', '0', '.', '7', 0}));
-    EXPECT_EQ(p.Header(51, 59), (std::vector<uint8_t>{0x03, 0x00, 0x02, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(p.parser.header[59], c.download_type);
-    EXPECT_EQ(p.parser.header[60], BlockCount(c.variant));
-    EXPECT_EQ(p.Header(61, 64), c.total_size);
-    EXPECT_EQ(p.Header(64, 67), (std::vector<uint8_t>{2, 1, 1}));
-    EXPECT_EQ(p.Header(67, 75),
-              (std::vector<uint8_t>{0x8F, 0x42, 0x7B, 0xE0, 0xC1, 0x96, 0x3A, 0x5D}));
-    EXPECT_TRUE(p.parser.compressed);
-
-    for (int n = 0; n < SectorCount(p.parser); ++n) {
-      const SectorRecord& record = p.parser.sectors[n];
-      EXPECT_EQ(record[0], 0x22);
-      EXPECT_EQ(record[1], 24);
-      uint32_t flash = BlockStart(c.variant, n);
-      EXPECT_EQ(record[2], flash >= 0x050000 && flash < 0x6B0000 ? 1 : 0) << "sector " << n;
-      EXPECT_EQ(p.Start(n), 0xA0000000 + flash) << "sector " << n;
-      EXPECT_EQ(p.Size(n), BlockSize(c.variant, n)) << "sector " << n;
-    }
+    EXPECT_EQ(SectorCount(p.parser), BlockCount(variant));
+    EXPECT_EQ(p.Header(61, 64), (std::vector<uint8_t>{0x00, 0x00, static_cast<uint8_t>(total)}));
   }
 }
 
