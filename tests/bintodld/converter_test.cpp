@@ -250,6 +250,44 @@ TEST(Bintodld, TransferUnitsCountWholeThousandsOfTheDataRecord) {
   }
 }
 
+// COMPRESS_FLAG 0: 19-byte sector header records whose transfer units count the raw sector,
+// raw sector data, and a TRANS_TOTAL_SIZE that is still the file's own length (7 bytes a
+// sector less than in the compressed form), whatever PARTITION_COUNT says.
+TEST(Bintodld, TheUncompressedFormCarriesTheRawSectors) {
+  TempDir dir;
+  std::vector<uint8_t> image = testing::CodeLikeBytes(0x2000 + 0x1000, 8);
+  testing::WriteBytes(dir.File("x.bin"), image);
+  WriteText(dir.File("m.cfg"), kManufacturerCfg);
+  std::string cfg = Replace(SmallCfg({0x2000, 0x1000}), "COMPRESS_FLAG = 1", "COMPRESS_FLAG = 0");
+  WriteText(dir.File("h.cfg"), Replace(cfg, "PARTITION_COUNT = 2", "PARTITION_COUNT = 7"));
+  Outcome run = RunInProcess({dir.File("m.cfg"), dir.File("h.cfg"), dir.File("x.bin")});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out.find("Compress"), std::string::npos);
+
+  std::vector<uint8_t> download = testing::ReadBytes(dir.File("x.dld"));
+  EXPECT_EQ(download.size(), 79u + 2 * 27u + image.size());
+  EXPECT_EQ(ReadLe24(&download[61]), download.size());
+  EXPECT_EQ(ReadLe32(&download[75]), Crc32(&download[3], 72));
+  std::vector<testing::RecordPlace> places = testing::LocateRecords(download);
+  ASSERT_EQ(places.size(), 5u);
+  size_t at = 0;
+  for (size_t n = 0; n < 2; ++n) {
+    const testing::RecordPlace& head = places[1 + 2 * n];
+    const testing::RecordPlace& data = places[2 + 2 * n];
+    const uint8_t* payload = &download[head.payload_offset()];
+    const uint32_t size = ReadLe24(payload + 5);
+    ASSERT_EQ(head.length, 17u);
+    EXPECT_EQ(payload[12], (size + 8 + 999) / 1000);
+    EXPECT_EQ(ReadLe32(payload + 13), Crc32(payload, 13));
+    ASSERT_EQ(data.length, size + 4);
+    EXPECT_TRUE(std::equal(image.begin() + at, image.begin() + at + size,
+                           &download[data.payload_offset()]));
+    EXPECT_EQ(ReadLe32(&download[data.crc_offset()]), ReadLe32(payload + 8));
+    EXPECT_EQ(ReadLe32(payload + 8), Crc32(&image[at], static_cast<int32_t>(size)));
+    at += size;
+  }
+}
+
 TEST(Bintodld, ImageNamesAndSurplusBytes) {
   TempDir dir;
   std::vector<uint8_t> image =
@@ -355,6 +393,15 @@ TEST_F(Refused, AnImageShorterThanItsSectors) {
 TEST_F(Refused, ConfigurationsBeyondTheConvertersLimits) {
   WriteText(dir_.File("h.cfg"), SmallCfg(std::vector<uint32_t>(257, 0x10)));
   ExpectRefused({"m.cfg", "h.cfg", "x.bin"}, "The cfg file lists more than 256 sectors!\n");
+
+  // 256 raw sectors of 64 KiB make a file longer than TRANS_TOTAL_SIZE's three bytes hold.
+  File::Open(dir_.File("big.bin"), File::Mode::kCreate).Resize(256 * 0x10000);
+  WriteText(dir_.File("h.cfg"), Replace(SmallCfg(std::vector<uint32_t>(256, 0x10000)),
+                                        "COMPRESS_FLAG = 1", "COMPRESS_FLAG = 0"));
+  ExpectRefused({"m.cfg", "h.cfg", "big.bin"},
+                "The download file is longer than TRANS_TOTAL_SIZE can hold!\n");
+  EXPECT_FALSE(FileExists(dir_.File("big.dld")));
+  RemoveFile(dir_.File("big.bin"));
 
   WriteText(dir_.File("h.cfg"), SmallCfg({0x14001}));
   ExpectRefused({"m.cfg", "h.cfg", "x.bin"},
