@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "download/crc32_fold.h"
+
 namespace qv {
 
 namespace {
@@ -45,6 +47,12 @@ uint32_t Crc32Bytewise(uint32_t crc, std::span<const uint8_t> bytes) {
 }
 
 uint32_t Crc32Update(uint32_t crc, std::span<const uint8_t> bytes) {
+  if (bytes.size() >= crc32_fold::kWideMinimum && crc32_fold::WideAvailable()) {
+    return crc32_fold::UpdateWide(crc, bytes);
+  }
+  if (bytes.size() >= crc32_fold::kMinimum && crc32_fold::Available()) {
+    return crc32_fold::Update(crc, bytes);
+  }
   const uint8_t* p = bytes.data();
   size_t n = bytes.size();
   while (n >= 8) {

@@ -22,6 +22,8 @@ int OpenFlags(File::Mode mode) {
       return O_RDWR;
     case File::Mode::kCreate:
       return O_RDWR | O_CREAT | O_TRUNC;
+    case File::Mode::kCreateNew:
+      return O_RDWR | O_CREAT | O_EXCL;
   }
   return O_RDONLY;
 }
@@ -122,9 +124,16 @@ bool FileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0;
 }
 
-bool RemoveFile(const std::string& path) {
-  return !path.empty() && ::unlink(path.c_str()) == 0;
+bool IsSameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  if (a.empty() || b.empty() || ::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {
+    return false;
+  }
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
+
+bool RemoveFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   File file = File::Open(path, File::Mode::kRead);

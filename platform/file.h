@@ -17,6 +17,7 @@ class File {
     kRead,       // existing file, reading only
     kReadWrite,  // existing file, reading and writing
     kCreate,     // create, or truncate an existing file; reading and writing
+    kCreateNew,  // create a file that must not exist yet; reading and writing
   };
 
   static File Open(const std::string& path, Mode mode);
@@ -51,6 +52,9 @@ class File {
 int32_t FileSize(const std::string& path);
 
 bool FileExists(const std::string& path);
+
+// True when both names exist and lead to the same file (the same device and inode).
+bool IsSameFile(const std::string& a, const std::string& b);
 
 // Deletes a file; returns false when it did not exist or could not be deleted.
 bool RemoveFile(const std::string& path);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/file.h"
+
+namespace qv {
+
+// An output file that is written under a temporary name in the directory of its final path
+// and renamed over that path only by Commit(). Until then the final name is untouched, and a
+// pending file that is dropped without a commit is deleted, so a run that fails part-way
+// never leaves a partial or empty file under the final name.
+class PendingFile {
+ public:
+  // Creates the temporary file ("<final path>.part<n>"); nothing when it cannot be created.
+  static std::optional<PendingFile> Create(const std::string& final_path);
+
+  PendingFile(PendingFile&& other) noexcept;
+  PendingFile& operator=(PendingFile&&) = delete;
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile();
+
+  File& file() { return file_; }
+  const std::string& temporary_path() const { return temporary_path_; }
+
+  // Renames the temporary file over the final path. Raises IoError when that fails; the
+  // temporary file is then still removed when the object goes.
+  void Commit();
+
+ private:
+  PendingFile(File file, std::string temporary_path, std::string final_path);
+
+  File file_;
+  std::string temporary_path_;
+  std::string final_path_;
+  bool pending_ = true;
+};
+
+}  // namespace qv
