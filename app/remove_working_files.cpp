@@ -1,7 +1,5 @@
 #include "app/remove_working_files.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <vector>
 
@@ -11,17 +9,6 @@
 #include "workfiles/working_files.h"
 
 namespace qv {
-
-namespace {
-
-// Two paths name the same file when they lead to the same inode.
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat first {}, second {};
-  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
-}
-
-}  // namespace
 
 void RemoveWorkingFiles(const JobState& job) {
   std::vector<std::string> doomed;
@@ -40,7 +27,7 @@ void RemoveWorkingFiles(const JobState& job) {
   for (const std::string& path : doomed) {
     if (path.empty() || !FileExists(path)) continue;
     bool picked = false;
-    for (const std::string& keep : job.picked_files) picked = picked || SameFile(path, keep);
+    for (const std::string& keep : job.picked_files) picked = picked || IsSameFile(path, keep);
     if (!picked) RemoveFile(path);
   }
 }
