@@ -28,6 +28,8 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
     result.bits = eob_bits;
     return result;
   }
+  const uint8_t* const bits_table = CoefficientBitsTable(coding.vlc_table);
+  const float min_level_cost = lambda * static_cast<float>(bits_table[1]);  // run 0, level 1
   const std::array<uint8_t, 64>& scan = *coding.scan;
   const std::array<uint8_t, 64>& weights = *coding.weights;
 
@@ -52,6 +54,10 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
     const float magnitude = std::fabs(c);
     const int ws = weights[raster] * scale;
     const float exact = magnitude * 16.0f / static_cast<float>(ws);
+    const float zero_error = magnitude * magnitude;
+    // No level can remove more error than zeroing leaves, and none costs fewer bits than the
+    // shortest code: such positions stay zero.
+    if (zero_error <= min_level_cost) continue;
     int high = static_cast<int>(exact + 0.5f);
     if (high > kMaxLevel) high = kMaxLevel;
     if (high == 0 && exact > 0.3f) high = 1;
@@ -60,13 +66,14 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
 
     float best_score = 1e30f;
     int best_level = 0, best_from = 0, best_bits = 0;
-    const float zero_error = magnitude * magnitude;
     for (int level = high; level >= 1 && level >= low; --level) {
       float error = magnitude - static_cast<float>(Reconstruct(level, ws));
       float distortion = error * error - zero_error;
+      const uint8_t* level_bits = bits_table + (level < kBitsTableLevels ? level : 0);
       for (int s = 0; s < survivor_count; ++s) {
         int from = survivors[s];
-        int bits = CoefficientBits(coding.vlc_table, i - from - 1, level);
+        int bits =
+            level < kBitsTableLevels ? level_bits[(i - from - 1) * kBitsTableLevels] : kEscapeBits;
         float candidate = score[from] + distortion + lambda * static_cast<float>(bits);
         if (candidate < best_score) {
           best_score = candidate;

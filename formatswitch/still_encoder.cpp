@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <map>
 #include <numeric>
 
 #include "formatswitch/bit_writer.h"
@@ -17,7 +16,7 @@ namespace {
 
 constexpr int kBlocks = 6;  // four luma blocks, Cb, Cr (4:2:0)
 // Lagrange multiplier per squared quantiser_scale, found by measuring PSNR at equal size.
-constexpr float kLambdaPerScaleSquared = 0.11f;
+constexpr float kLambdaPerScaleSquared = 0.2f;
 // Beyond the coarsest quantiser scale the multiplier grows by these factors, then AC goes.
 constexpr int kExtraLambdaSteps = 8;
 
@@ -44,10 +43,16 @@ struct RateSetting {
 };
 
 std::vector<RateSetting> RateSettings(int q_scale_type) {
+  const float k = kLambdaPerScaleSquared;
   std::vector<RateSetting> settings;
+  // Below the finest quantiser scale the multiplier falls, so small pictures keep gaining.
+  float finest =
+      k * static_cast<float>(QuantiserScale(q_scale_type, 1) * QuantiserScale(q_scale_type, 1));
+  for (int i = kExtraLambdaSteps / 2; i > 0; --i)
+    settings.push_back({1, finest / static_cast<float>(1 << i)});
   for (int code = 1; code <= 31; ++code) {
     float scale = static_cast<float>(QuantiserScale(q_scale_type, code));
-    settings.push_back({code, kLambdaPerScaleSquared * scale * scale});
+    settings.push_back({code, k * scale * scale});
   }
   float lambda = settings.back().lambda;
   for (int i = 0; i < kExtraLambdaSteps; ++i) {
@@ -240,58 +245,73 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
   const int64_t fixed_bytes = static_cast<int64_t>(headers.Bytes().size()) + 4;  // + end code
 
   // Each slice starts on a byte boundary, so the stream size is exactly the headers plus
-  // every slice rounded up to whole bytes.
+  // every slice rounded up to whole bytes. Slices are coded independently (the DC
+  // predictors restart in each), so a slice coded once at a setting is kept for reuse.
   const std::vector<RateSetting> rate_settings = RateSettings(p.q_scale_type[0]);
-  std::map<int, std::vector<SliceCoding>> trials;  // by rate setting index
-  auto trial = [&](int index) -> const std::vector<SliceCoding>& {
-    auto found = trials.find(index);
-    if (found != trials.end()) return found->second;
-    std::vector<SliceCoding> slices;
-    for (int row = 0; row < mb_height; ++row) {
-      slices.push_back(coder.Quantise(row, rate_settings[static_cast<size_t>(index)]));
+  const int last_setting = static_cast<int>(rate_settings.size()) - 1;
+  std::vector<std::vector<SliceCoding>> slices(rate_settings.size());
+  int passes = 0;
+  auto slice = [&](int index, int row) -> const SliceCoding& {
+    std::vector<SliceCoding>& coded = slices[static_cast<size_t>(index)];
+    if (coded.empty()) coded.resize(static_cast<size_t>(mb_height));
+    SliceCoding& entry = coded[static_cast<size_t>(row)];
+    if (entry.scale_code == 0) {
+      entry = coder.Quantise(row, rate_settings[static_cast<size_t>(index)]);
+      ++passes;
     }
-    return trials.emplace(index, std::move(slices)).first->second;
+    return entry;
   };
-  auto total_bytes = [&](const std::vector<SliceCoding>& slices) {
+  auto total_bytes = [&](int index) {
     int64_t total = fixed_bytes;
-    for (const SliceCoding& slice : slices)
-      total += slice.Bytes();
+    for (int row = 0; row < mb_height; ++row)
+      total += slice(index, row).Bytes();
     return total;
   };
 
-  // The finest setting that fits when every slice uses it.
-  int fits = static_cast<int>(rate_settings.size()) - 1, fails = -1;
-  if (total_bytes(trial(0)) <= byte_budget)
-    fits = 0;
-  else
-    fails = 0;
-  while (fits - fails > 1) {
-    int middle = (fits + fails) / 2;
-    if (total_bytes(trial(middle)) <= byte_budget)
-      fits = middle;
-    else
-      fails = middle;
+  // First a search on every fourth row, scaled up, for where the whole picture will fit...
+  std::vector<int> sample_rows;
+  for (int row = 1; row < mb_height; row += 4)
+    sample_rows.push_back(row);
+  auto estimated_bytes = [&](int index) {
+    int64_t sampled = 0;
+    for (int row : sample_rows)
+      sampled += slice(index, row).Bytes();
+    return fixed_bytes + sampled * mb_height / static_cast<int64_t>(sample_rows.size());
+  };
+  int low = -1, high = last_setting;  // estimates: low over the budget, high within it
+  while (high - low > 1) {
+    int middle = (low + high) / 2;
+    (estimated_bytes(middle) <= byte_budget ? high : low) = middle;
   }
+  // ...then whole pictures from there: the finest setting that fits everywhere.
+  int fits = high;
+  while (fits < last_setting && total_bytes(fits) > byte_budget)
+    ++fits;
+  while (fits > 0 && total_bytes(fits - 1) <= byte_budget)
+    --fits;
 
   // Then the slices that gain most error reduction per byte move to the next finer setting
   // while the budget allows.
-  std::vector<SliceCoding> chosen = trial(fits);
-  if (fails >= 0) {
-    const std::vector<SliceCoding>& finer = trial(fails);
+  std::vector<SliceCoding> chosen;
+  for (int row = 0; row < mb_height; ++row)
+    chosen.push_back(slice(fits, row));
+  if (fits > 0) {
+    const int finer = fits - 1;
     std::vector<int> order(static_cast<size_t>(mb_height));
     std::iota(order.begin(), order.end(), 0);
     auto gain = [&](int row) {
-      double bytes = static_cast<double>(finer[row].Bytes() - chosen[row].Bytes());
-      double better = chosen[row].distortion - finer[row].distortion;
-      return bytes <= 0 ? 1e30 : better / bytes;
+      const SliceCoding& better = slice(finer, row);
+      double bytes = static_cast<double>(better.Bytes() - chosen[row].Bytes());
+      double reduction = chosen[row].distortion - better.distortion;
+      return bytes <= 0 ? 1e30 : reduction / bytes;
     };
     std::sort(order.begin(), order.end(), [&](int a, int b) { return gain(a) > gain(b); });
-    int64_t total = total_bytes(chosen);
+    int64_t total = total_bytes(fits);
     for (int row : order) {
-      int64_t extra = finer[row].Bytes() - chosen[row].Bytes();
+      int64_t extra = slice(finer, row).Bytes() - chosen[row].Bytes();
       if (total + extra <= byte_budget) {
         total += extra;
-        chosen[row] = finer[row];
+        chosen[row] = slice(finer, row);
       }
     }
   }
@@ -302,7 +322,7 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
   WriteSequenceEnd(out);
 
   if (statistics) {
-    statistics->trial_encodings = static_cast<int>(trials.size());
+    statistics->slice_passes = passes;
     statistics->finest_scale_code = 31;
     statistics->coarsest_scale_code = 1;
     for (const SliceCoding& slice : chosen) {

@@ -18,7 +18,7 @@ struct StillSettings {
 };
 
 struct StillStatistics {
-  int trial_encodings = 0;      // rate search passes over the whole picture
+  int slice_passes = 0;         // slices quantised during the rate search
   int finest_scale_code = 0;    // the smallest quantiser_scale_code used
   int coarsest_scale_code = 0;  // the largest
   bool dc_only = false;         // every AC coefficient had to be dropped to fit

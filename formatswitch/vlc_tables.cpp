@@ -161,7 +161,7 @@ constexpr Vlc ToVlc(std::string_view bits) {
 
 struct Tables {
   Vlc codes[2][32][kMaxTableLevel + 1] = {};
-  uint8_t bits[2][64][2048] = {};
+  uint8_t bits[2][64 * kBitsTableLevels] = {};
   Tables() {
     for (const Entry& e : kTableZero) {
       codes[0][e.run][e.level] = ToVlc(e.bits);
@@ -171,10 +171,11 @@ struct Tables {
       codes[1][e.run][e.level] = ToVlc(e.bits);
     for (int table = 0; table < 2; ++table) {
       for (int run = 0; run < 64; ++run) {
-        for (int level = 1; level < 2048; ++level) {
-          Vlc vlc = run < 32 && level <= kMaxTableLevel ? codes[table][run][level] : Vlc{};
+        for (int level = 1; level < kBitsTableLevels; ++level) {
+          Vlc vlc = run < 32 ? codes[table][run][level] : Vlc{};
           // An escape: six code bits, six of run and twelve of level.
-          bits[table][run][level] = static_cast<uint8_t>(vlc.length ? vlc.length + 1 : 24);
+          bits[table][run * kBitsTableLevels + level] =
+              static_cast<uint8_t>(vlc.length ? vlc.length + 1 : kEscapeBits);
         }
       }
     }
@@ -232,7 +233,12 @@ Vlc DcSizeCode(bool luminance, int size) {
 }
 
 int CoefficientBits(int table, int run, int level) {
-  return GetTables().bits[table & 1][run & 63][level < 2048 ? level : 2047];
+  if (level >= kBitsTableLevels) return kEscapeBits;
+  return GetTables().bits[table & 1][(run & 63) * kBitsTableLevels + level];
+}
+
+const uint8_t* CoefficientBitsTable(int table) {
+  return GetTables().bits[table & 1];
 }
 
 int QuantiserScale(int q_scale_type, int code) {

@@ -24,6 +24,12 @@ Vlc DcSizeCode(bool luminance, int size);
 // The length in bits of coefficient (run, |level|) with its sign, escapes included.
 int CoefficientBits(int table, int run, int level);
 
+// The same lengths as a table indexed [run * kBitsTableLevels + level] for runs 0 to 63 and
+// levels 1 to kBitsTableLevels - 1; every level beyond it takes an escape (24 bits).
+inline constexpr int kBitsTableLevels = kMaxTableLevel + 1;
+inline constexpr int kEscapeBits = 24;
+const uint8_t* CoefficientBitsTable(int table);
+
 // quantiser_scale for quantiser_scale_code 1 to 31 under q_scale_type 0 (linear) or 1.
 int QuantiserScale(int q_scale_type, int code);
 

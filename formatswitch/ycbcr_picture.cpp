@@ -8,7 +8,7 @@ namespace qv::formatswitch {
 namespace {
 
 uint8_t Sample(float value) {
-  return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+  return static_cast<uint8_t>(std::clamp(value, 0.0f, 255.0f) + 0.5f);
 }
 
 }  // namespace
