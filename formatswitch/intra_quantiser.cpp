@@ -19,19 +19,26 @@ inline int Reconstruct(int level, int weight_times_scale) {
 }  // namespace
 
 AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
-                         const IntraCoding& coding, int16_t levels[64]) {
-  for (int i = 1; i < 64; ++i)
-    levels[i] = 0;
+                         const IntraCoding& coding, int16_t pairs[126]) {
   AcResult result;
   const int eob_bits = EndOfBlockCode(coding.vlc_table).length;
-  if (lambda < 0) {
-    result.bits = eob_bits;
-    return result;
-  }
+  result.bits = eob_bits;
+  if (lambda < 0) return result;
   const uint8_t* const bits_table = CoefficientBitsTable(coding.vlc_table);
   const float min_level_cost = lambda * static_cast<float>(bits_table[1]);  // run 0, level 1
   const std::array<uint8_t, 64>& scan = *coding.scan;
   const std::array<uint8_t, 64>& weights = *coding.weights;
+
+  // A position whose whole error is below the cost of the shortest code stays zero whatever
+  // else happens; the rest are gathered without branching on the data.
+  uint8_t candidates[64];
+  int candidate_count = 0;
+  for (int i = 1; i < 64; ++i) {
+    float c = coefficients[scan[i]];
+    candidates[candidate_count] = static_cast<uint8_t>(i);
+    candidate_count += c * c > min_level_cost ? 1 : 0;
+  }
+  if (candidate_count == 0) return result;
 
   // Path search over the positions of nonzero levels. score[i]: the least cost of a path
   // whose last nonzero level is at position i, counted as error change over zeroing plus
@@ -48,20 +55,19 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
   float best_end = lambda * static_cast<float>(eob_bits);
   int best_last = 0;
 
-  for (int i = 1; i < 64; ++i) {
+  for (int k = 0; k < candidate_count; ++k) {
+    const int i = candidates[k];
     const int raster = scan[i];
     const float c = coefficients[raster];
     const float magnitude = std::fabs(c);
     const int ws = weights[raster] * scale;
-    const float exact = magnitude * 16.0f / static_cast<float>(ws);
     const float zero_error = magnitude * magnitude;
-    // No level can remove more error than zeroing leaves, and none costs fewer bits than the
-    // shortest code: such positions stay zero.
-    if (zero_error <= min_level_cost) continue;
-    int high = static_cast<int>(exact + 0.5f);
+    int high = static_cast<int>(magnitude * 16.0f / static_cast<float>(ws) + 0.5f);
     if (high > kMaxLevel) high = kMaxLevel;
-    if (high == 0 && exact > 0.3f) high = 1;
-    if (high == 0) continue;  // zero is the only sensible level here
+    if (high == 0) high = 1;
+    const float high_error = magnitude - static_cast<float>(Reconstruct(high, ws));
+    // Even the nearest level removes too little error to pay for the shortest code.
+    if (zero_error - high_error * high_error <= min_level_cost) continue;
     const int low = high - 1;
 
     float best_score = 1e30f;
@@ -102,8 +108,15 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
 
   result.bits = bits_to[best_last] + eob_bits;
   result.distortion_change = best_end - lambda * static_cast<float>(result.bits);
+  int count = 0;
   for (int i = best_last; i > 0; i = previous[i])
-    levels[i] = chosen[i];
+    ++count;
+  result.levels = count;
+  for (int i = best_last; i > 0; i = previous[i]) {
+    --count;
+    pairs[2 * count] = static_cast<int16_t>(i);
+    pairs[2 * count + 1] = chosen[i];
+  }
   return result;
 }
 

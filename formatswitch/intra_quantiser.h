@@ -15,14 +15,15 @@ struct IntraCoding {
 struct AcResult {
   float distortion_change = 0;  // squared error added by the chosen levels over all-zero AC
   int bits = 0;                 // AC codes with their signs and the end of block
+  int levels = 0;               // nonzero AC levels written to the pairs
 };
 
 // Chooses the AC levels of one block (coefficients in raster order) for quantiser_scale
 // `scale`, minimising squared error + lambda * bits over the run/level paths of the block
 // (a trellis search), with the reconstruction rule of ISO/IEC 13818-2 7.4.2.1 for intra
-// blocks. Writes signed levels in coefficient order to levels[1..63]. A negative lambda
-// sets every AC level to zero.
+// blocks. Writes each nonzero level as (position in coefficient order, signed level) to
+// `pairs`, in coefficient order. A negative lambda sets every AC level to zero.
 AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
-                         const IntraCoding& coding, int16_t levels[64]);
+                         const IntraCoding& coding, int16_t pairs[126]);
 
 }  // namespace qv::formatswitch

@@ -55,7 +55,8 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
   picture.cb.resize(static_cast<size_t>(cw) * ch);
   picture.cr.resize(static_cast<size_t>(cw) * ch);
 
-  // Colour differences at every pixel, then filtered horizontally onto the even columns.
+  // Colour differences filtered horizontally onto the even columns, kept for the frame lines
+  // a chroma row needs (rows of floats: one per frame line, reused as the rows go by).
   std::vector<float> cb_columns(static_cast<size_t>(cw) * h), cr_columns(cb_columns.size());
   std::vector<float> cb_line(static_cast<size_t>(w)), cr_line(static_cast<size_t>(w));
   for (int y = 0; y < h; ++y) {
@@ -68,11 +69,12 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
       cb_line[x] = cb_scale * (b - e);
       cr_line[x] = cr_scale * (r - e);
     }
+    float* cb_out = &cb_columns[static_cast<size_t>(y) * cw];
+    float* cr_out = &cr_columns[static_cast<size_t>(y) * cw];
     for (int cx = 0; cx < cw; ++cx) {
       int x = 2 * cx, left = std::max(x - 1, 0), right = std::min(x + 1, w - 1);
-      size_t at = static_cast<size_t>(y) * cw + cx;
-      cb_columns[at] = 0.25f * (cb_line[left] + 2 * cb_line[x] + cb_line[right]);
-      cr_columns[at] = 0.25f * (cr_line[left] + 2 * cr_line[x] + cr_line[right]);
+      cb_out[cx] = 0.25f * (cb_line[left] + 2 * cb_line[x] + cb_line[right]);
+      cr_out[cx] = 0.25f * (cr_line[left] + 2 * cr_line[x] + cr_line[right]);
     }
   }
 
@@ -92,13 +94,16 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
       lower = std::min(2 * cy + 1, h - 1);
       upper_weight = 0.25f;
     }
+    const float lower_weight = 1 - upper_weight;
+    const float* cb_a = &cb_columns[static_cast<size_t>(upper) * cw];
+    const float* cb_b = &cb_columns[static_cast<size_t>(lower) * cw];
+    const float* cr_a = &cr_columns[static_cast<size_t>(upper) * cw];
+    const float* cr_b = &cr_columns[static_cast<size_t>(lower) * cw];
+    uint8_t* cb_out = &picture.cb[static_cast<size_t>(cy) * cw];
+    uint8_t* cr_out = &picture.cr[static_cast<size_t>(cy) * cw];
     for (int cx = 0; cx < cw; ++cx) {
-      size_t a = static_cast<size_t>(upper) * cw + cx, b = static_cast<size_t>(lower) * cw + cx;
-      size_t out = static_cast<size_t>(cy) * cw + cx;
-      float cb = upper_weight * cb_columns[a] + (1 - upper_weight) * cb_columns[b];
-      float cr = upper_weight * cr_columns[a] + (1 - upper_weight) * cr_columns[b];
-      picture.cb[out] = Sample(128.0f + cb);
-      picture.cr[out] = Sample(128.0f + cr);
+      cb_out[cx] = Sample(128.0f + upper_weight * cb_a[cx] + lower_weight * cb_b[cx]);
+      cr_out[cx] = Sample(128.0f + upper_weight * cr_a[cx] + lower_weight * cr_b[cx]);
     }
   }
   return picture;
