@@ -31,6 +31,8 @@ class BitWriter {
     Put(code, 8);
   }
 
+  void Reserve(size_t bytes) { bytes_.reserve(bytes); }
+
   int64_t BitCount() const { return static_cast<int64_t>(bytes_.size()) * 8 + pending_; }
 
   // The bytes written; the stream must be byte-aligned.

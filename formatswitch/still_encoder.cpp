@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
+#include <optional>
 
 #include "formatswitch/bit_writer.h"
 #include "formatswitch/forward_dct.h"
@@ -18,6 +19,9 @@ namespace {
 constexpr int kBlocks = 6;  // four luma blocks, Cb, Cr (4:2:0)
 // Lagrange multiplier per squared quantiser_scale, found by measuring PSNR at equal size.
 constexpr float kLambdaPerScaleSquared = 0.2f;
+// Errors in Cb and Cr count two thirds as much as errors in Y', sample for sample: the 6:1:1
+// weighting of Y', Cb and Cr that codec comparisons use for 4:2:0 pictures.
+constexpr float kChromaWeight = 2.0f / 3.0f;
 // Beyond the coarsest quantiser scale the multiplier grows by these factors, then AC goes.
 constexpr int kExtraLambdaSteps = 8;
 
@@ -30,6 +34,7 @@ struct MacroblockCoefficients {
   float chroma_peak[2];
   float luma_energy[2][4];  // the sum of squared AC coefficients of each block
   float chroma_energy[2];
+  uint8_t dct_types;  // the dct_type values to try: bit 0 frame, bit 1 field
 };
 
 // Quantised levels of one slice (one macroblock row) at one rate setting.
@@ -37,8 +42,11 @@ struct SliceCoding {
   // Per macroblock: dct_type, then per block the DC level, (position, level) for each nonzero
   // AC level in coefficient order, and 0. Compact, because most slices are coded and dropped.
   std::vector<int16_t> levels;
-  int64_t bits = 0;       // slice header and macroblocks, before byte alignment
-  double distortion = 0;  // squared error of the coded slice
+  std::vector<uint32_t> mb_start;    // where each macroblock's entries begin in `levels`
+  std::vector<int32_t> mb_bits;      // each macroblock's bits
+  std::vector<float> mb_distortion;  // each macroblock's squared error
+  int64_t bits = 0;                  // slice header and macroblocks, before byte alignment
+  double distortion = 0;             // squared error of the coded slice
   int scale_code = 0;
 
   int64_t Bytes() const { return (bits + 7) / 8; }
@@ -100,7 +108,11 @@ std::vector<MacroblockCoefficients> Transform(const YCbCrPicture& picture, bool 
     for (int mx = 0; mx < mb_width; ++mx) {
       MacroblockCoefficients& mb = macroblocks[static_cast<size_t>(my) * mb_width + mx];
       const int x = 16 * mx, y = 16 * my;
-      for (int field = 0; field < (frame_dct_only ? 1 : 2); ++field) {
+      // Judging dct_type from line differences alone loses on smooth pictures: both
+      // transforms are kept and each setting codes both.
+      mb.dct_types = frame_dct_only ? 1 : 3;
+      for (int field = 0; field < 2; ++field) {
+        if (!(mb.dct_types & (1 << field))) continue;
         for (int b = 0; b < 4; ++b) {
           // Frame DCT: blocks are the quarters. Field DCT: the upper two hold the top field's
           // lines, the lower two the bottom field's.
@@ -160,10 +172,14 @@ class SliceCoder {
     BlockCoding luma[2];
     for (int mx = 0; mx < mb_width_; ++mx) {
       const MacroblockCoefficients& mb = macroblocks_[static_cast<size_t>(row) * mb_width_ + mx];
+      const int64_t bits_before = slice.bits;
+      const double distortion_before = slice.distortion;
+      slice.mb_start.push_back(static_cast<uint32_t>(slice.levels.size()));
       slice.bits += macroblock_header_bits_;
       // dct_type: whichever of frame and field DCT costs less at this setting.
       int field = 0;
-      for (int type = 0; type < (frame_dct_only_ ? 1 : 2); ++type) {
+      for (int type = 0; type < 2; ++type) {
+        if (!(mb.dct_types & (1 << type))) continue;
         luma[type].Clear();
         luma[type].predictor = predictor[0];
         for (int b = 0; b < 4; ++b) {
@@ -171,7 +187,8 @@ class SliceCoder {
                     setting.lambda, luma[type]);
         }
       }
-      if (!frame_dct_only_ && luma[1].Cost(setting.lambda) < luma[0].Cost(setting.lambda)) {
+      if (mb.dct_types == 2 ||
+          (mb.dct_types == 3 && luma[1].Cost(setting.lambda) < luma[0].Cost(setting.lambda))) {
         field = 1;
       }
       slice.levels.push_back(static_cast<int16_t>(field));
@@ -186,20 +203,29 @@ class SliceCoder {
         Append(chroma, slice);
         predictor[1 + c] = chroma.predictor;
       }
+      slice.mb_bits.push_back(static_cast<int32_t>(slice.bits - bits_before));
+      slice.mb_distortion.push_back(static_cast<float>(slice.distortion - distortion_before));
     }
     return slice;
   }
 
-  void Write(BitWriter& out, int row, const SliceCoding& slice) const {
-    WriteSliceHeader(out, row, slice.scale_code);
+  // Writes a slice whose macroblocks come from the codings `from[0..mb_width)`; a macroblock
+  // whose quantiser_scale_code differs from the one before it carries the new code.
+  void Write(BitWriter& out, int row, const SliceCoding* const* from) const {
+    int code = from[0]->scale_code;
+    WriteSliceHeader(out, row, code);
     int predictor[3] = {dc_reset_, dc_reset_, dc_reset_};
     const Vlc eob = EndOfBlockCode(coding_.vlc_table);
-    const int16_t* next = slice.levels.data();
     for (int mx = 0; mx < mb_width_; ++mx) {
-      out.Put(1, 1);  // macroblock_address_increment 1
-      out.Put(1, 1);  // macroblock_type: intra
+      const SliceCoding& slice = *from[mx];
+      const int16_t* next = &slice.levels[slice.mb_start[static_cast<size_t>(mx)]];
+      const bool quant = slice.scale_code != code;
+      code = slice.scale_code;
+      out.Put(1, 1);                               // macroblock_address_increment 1
+      out.Put(quant ? 0b01 : 0b1, quant ? 2 : 1);  // macroblock_type: intra, with quant
       const int field = *next++;
       if (!frame_dct_only_) out.Put(static_cast<uint32_t>(field), 1);  // dct_type
+      if (quant) out.Put(static_cast<uint32_t>(code), 5);              // quantiser_scale_code
       if (p_.concealment_motion_vectors[0]) {
         out.Put(1, 1);  // motion_code 0, horizontal
         out.Put(1, 1);  // motion_code 0, vertical
@@ -261,6 +287,9 @@ class SliceCoder {
   // left uncoded plus the DC rounding), so that codings of different transforms compare.
   void CodeBlock(const float coefficients[64], float peak, float energy, bool luminance, int scale,
                  float lambda, BlockCoding& coding) const {
+    // A weighted error is the same choice as the full error at a larger multiplier.
+    const float weight = luminance ? 1.0f : kChromaWeight;
+    if (lambda >= 0) lambda /= weight;
     // The DC level: of the two nearest, the one with the lower error plus bits of its
     // difference from the prediction (the upper one on a tie, as rounding would take).
     const float exact = coefficients[0] / static_cast<float>(dc_multiplier_);
@@ -279,7 +308,7 @@ class SliceCoder {
         dc_error = error;
       }
     }
-    coding.distortion += energy + dc_error * dc_error;
+    coding.distortion += weight * (energy + dc_error * dc_error);
     coding.levels[coding.count++] = static_cast<int16_t>(dc);
     coding.predictor = dc;
     coding.bits += dc_bits;
@@ -294,7 +323,7 @@ class SliceCoder {
     coding.count += 2 * ac.levels;
     coding.levels[coding.count++] = 0;
     coding.bits += ac.bits;
-    coding.distortion += ac.distortion_change;
+    coding.distortion += weight * ac.distortion_change;
   }
 
   static void Append(const BlockCoding& coding, SliceCoding& slice) {
@@ -391,46 +420,155 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
   while (fits > 0 && total_bytes(fits - 1) <= byte_budget)
     --fits;
 
-  // Then the slices that gain most error reduction per byte move to the next finer setting
-  // while the budget allows.
-  std::vector<int> chosen(static_cast<size_t>(mb_height), fits);
+  // Then each macroblock takes the coarser or the finer of the two neighbouring settings,
+  // whichever costs less in error plus mu times bits (a change of quantiser_scale_code within
+  // a slice costs six bits), with mu as small as the budget allows.
+  std::vector<const SliceCoding*> from(static_cast<size_t>(mb_width) * mb_height);
+  for (int row = 0; row < mb_height; ++row) {
+    for (int mx = 0; mx < mb_width; ++mx)
+      from[static_cast<size_t>(row) * mb_width + mx] = &slice(fits, row);
+  }
+  auto write_all = [&](const std::vector<const SliceCoding*>& choice) {
+    BitWriter out = headers;
+    out.Reserve(static_cast<size_t>(byte_budget) + 4096);
+    for (int row = 0; row < mb_height; ++row) {
+      coder.Write(out, row, &choice[static_cast<size_t>(row) * mb_width]);
+    }
+    WriteSequenceEnd(out);
+    return out;
+  };
+  std::optional<BitWriter> out;  // written when a mixed choice fits, else at the end
   if (fits > 0) {
     const int finer = fits - 1;
-    std::vector<double> gain(static_cast<size_t>(mb_height));
-    for (int row = 0; row < mb_height; ++row) {
-      const SliceCoding &now = slice(fits, row), &better = slice(finer, row);
-      double bytes = static_cast<double>(better.Bytes() - now.Bytes());
-      gain[row] = bytes <= 0 ? 1e30 : (now.distortion - better.distortion) / bytes;
-    }
-    std::vector<int> order = all_rows;
-    std::sort(order.begin(), order.end(), [&](int a, int b) { return gain[a] > gain[b]; });
-    int64_t total = total_bytes(fits);
-    for (int row : order) {
-      int64_t extra = slice(finer, row).Bytes() - slice(fits, row).Bytes();
-      if (total + extra <= byte_budget) {
-        total += extra;
-        chosen[row] = finer;
+    code_rows(finer, all_rows);
+    constexpr int kQuantChangeBits = 6;  // intra with quant is one bit longer, plus the code
+    std::vector<const SliceCoding*> choice(from.size());
+    // Chooses per macroblock for multiplier mu; returns the bytes it expects.
+    auto select = [&](double mu) {
+      int64_t total = fixed_bytes;
+      std::vector<uint8_t> back(static_cast<size_t>(mb_width) * 2);
+      for (int row = 0; row < mb_height; ++row) {
+        const SliceCoding* option[2] = {&slice(fits, row), &slice(finer, row)};
+        const bool same_code = option[0]->scale_code == option[1]->scale_code;
+        const double change = same_code ? 0 : mu * kQuantChangeBits;
+        double cost[2];
+        for (int mx = 0; mx < mb_width; ++mx) {
+          double next[2];
+          for (int o = 0; o < 2; ++o) {
+            double own = option[o]->mb_distortion[static_cast<size_t>(mx)] +
+                         mu * option[o]->mb_bits[static_cast<size_t>(mx)];
+            if (mx == 0) {
+              next[o] = own;
+              continue;
+            }
+            bool stay = cost[o] <= cost[1 - o] + change;
+            back[static_cast<size_t>(mx) * 2 + o] = static_cast<uint8_t>(stay ? o : 1 - o);
+            next[o] = own + (stay ? cost[o] : cost[1 - o] + change);
+          }
+          cost[0] = next[0];
+          cost[1] = next[1];
+        }
+        int o = cost[1] < cost[0] ? 1 : 0;
+        int64_t bits = kSliceHeaderBits;
+        for (int mx = mb_width - 1; mx >= 0; --mx) {
+          choice[static_cast<size_t>(row) * mb_width + mx] = option[o];
+          bits += option[o]->mb_bits[static_cast<size_t>(mx)];
+          int previous = mx > 0 ? back[static_cast<size_t>(mx) * 2 + o] : o;
+          if (previous != o && !same_code) bits += kQuantChangeBits;
+          o = previous;
+        }
+        total += (bits + 7) / 8;
+      }
+      return total;
+    };
+    auto row_bits = [&](const std::vector<const SliceCoding*>& picked, int row) {
+      const SliceCoding* const* row_from = &picked[static_cast<size_t>(row) * mb_width];
+      int64_t bits = kSliceHeaderBits;
+      for (int mx = 0; mx < mb_width; ++mx) {
+        bits += row_from[mx]->mb_bits[static_cast<size_t>(mx)];
+        if (mx > 0 && row_from[mx]->scale_code != row_from[mx - 1]->scale_code) {
+          bits += kQuantChangeBits;
+        }
+      }
+      return bits;
+    };
+    // The best choice expected to fit `budget`: bisection on the logarithm of mu between
+    // the two settings' own multipliers, widened; then, since alike macroblocks change sides
+    // at the same mu, the coarser macroblocks that gain most per bit move to the finer
+    // setting while the expected size allows. False when even the coarser setting is over.
+    auto choose = [&](int64_t budget) {
+      double low = std::log(std::max(rate_settings[static_cast<size_t>(finer)].lambda, 1e-3f) / 4);
+      double high = std::log(std::max(rate_settings[static_cast<size_t>(fits)].lambda, 1e-3f) * 4);
+      if (rate_settings[static_cast<size_t>(fits)].lambda < 0) high = std::log(1e9);
+      if (select(std::exp(high)) > budget) return false;
+      for (int i = 0; i < 14; ++i) {
+        double middle = (low + high) / 2;
+        (select(std::exp(middle)) <= budget ? high : low) = middle;
+      }
+      select(std::exp(high));
+      struct Upgrade {
+        double gain_per_bit;
+        int row, mx;
+      };
+      std::vector<Upgrade> upgrades;
+      std::vector<int64_t> bits_of_row(static_cast<size_t>(mb_height));
+      int64_t total = fixed_bytes;
+      for (int row = 0; row < mb_height; ++row) {
+        bits_of_row[static_cast<size_t>(row)] = row_bits(choice, row);
+        total += (bits_of_row[static_cast<size_t>(row)] + 7) / 8;
+        const SliceCoding &coarse = slice(fits, row), &fine = slice(finer, row);
+        for (int mx = 0; mx < mb_width; ++mx) {
+          if (choice[static_cast<size_t>(row) * mb_width + mx] != &coarse) continue;
+          double gain = coarse.mb_distortion[static_cast<size_t>(mx)] -
+                        fine.mb_distortion[static_cast<size_t>(mx)];
+          double bits = std::max(
+              1, fine.mb_bits[static_cast<size_t>(mx)] - coarse.mb_bits[static_cast<size_t>(mx)]);
+          if (gain > 0) upgrades.push_back({gain / bits, row, mx});
+        }
+      }
+      std::sort(upgrades.begin(), upgrades.end(),
+                [](const Upgrade& a, const Upgrade& b) { return a.gain_per_bit > b.gain_per_bit; });
+      for (const Upgrade& upgrade : upgrades) {
+        size_t at = static_cast<size_t>(upgrade.row) * mb_width + upgrade.mx;
+        choice[at] = &slice(finer, upgrade.row);
+        int64_t bits = row_bits(choice, upgrade.row);
+        int64_t old_bits = bits_of_row[static_cast<size_t>(upgrade.row)];
+        int64_t new_total = total - (old_bits + 7) / 8 + (bits + 7) / 8;
+        if (new_total <= budget) {
+          total = new_total;
+          bits_of_row[static_cast<size_t>(upgrade.row)] = bits;
+        } else {
+          choice[at] = &slice(fits, upgrade.row);
+        }
+      }
+      return true;
+    };
+    // The expectation leaves out DC predictions across a change of setting, so the real size
+    // is checked, with a little room kept back while it is over.
+    for (int64_t reserve : {0, 8, 32, 128, 512}) {
+      if (!choose(byte_budget - reserve)) break;
+      BitWriter mixed = write_all(choice);
+      if (static_cast<int64_t>(mixed.Bytes().size()) <= byte_budget) {
+        out = std::move(mixed);
+        from = choice;
+        break;
       }
     }
   }
-
-  BitWriter out = std::move(headers);
-  for (int row = 0; row < mb_height; ++row)
-    coder.Write(out, row, slice(chosen[row], row));
-  WriteSequenceEnd(out);
 
   if (statistics) {
     statistics->slice_passes = passes;
     statistics->finest_scale_code = 31;
     statistics->coarsest_scale_code = 1;
-    for (int row = 0; row < mb_height; ++row) {
-      const SliceCoding& coded = slice(chosen[row], row);
-      statistics->finest_scale_code = std::min(statistics->finest_scale_code, coded.scale_code);
-      statistics->coarsest_scale_code = std::max(statistics->coarsest_scale_code, coded.scale_code);
+    for (const SliceCoding* coded : from) {
+      statistics->finest_scale_code = std::min(statistics->finest_scale_code, coded->scale_code);
+      statistics->coarsest_scale_code =
+          std::max(statistics->coarsest_scale_code, coded->scale_code);
     }
     statistics->dc_only = rate_settings[static_cast<size_t>(fits)].lambda < 0;
   }
-  return out.Bytes();
+  if (!out) out = write_all(from);
+  return out->Bytes();
 }
 
 }  // namespace qv::formatswitch

@@ -3,6 +3,9 @@
 #include <set>
 #include <string>
 
+#include <cmath>
+
+#include "formatswitch/forward_dct.h"
 #include "formatswitch/still_encoder.h"
 #include "formatswitch/vlc_tables.h"
 #include "workfiles/parameter_files.h"
@@ -227,6 +230,78 @@ TEST(StillStream, LoadsMatricesInZigzagOrderAndMeetsEveryBudget) {
     EXPECT_EQ(s.Get(8), 8u);   // zigzag 0: raster 0
     EXPECT_EQ(s.Get(8), 9u);   // zigzag 1: raster 1
     EXPECT_EQ(s.Get(8), 16u);  // zigzag 2: raster 8
+  }
+}
+
+}  // namespace
+}  // namespace qv::formatswitch
+
+namespace qv::formatswitch {
+namespace {
+
+// The fast transform against the definition, F[v][u] = C(u) C(v) / 4 sum f[y][x] cos cos.
+TEST(ForwardDct, MatchesTheDefinition) {
+  float in[64], out[64];
+  for (int i = 0; i < 64; ++i)
+    in[i] = static_cast<float>((i * 37 + (i / 8) * 11) % 256);
+  ForwardDct(in, out);
+  for (int v = 0; v < 8; ++v) {
+    for (int u = 0; u < 8; ++u) {
+      double sum = 0;
+      for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+          sum += in[8 * y + x] * std::cos((2 * x + 1) * u * M_PI / 16) *
+                 std::cos((2 * y + 1) * v * M_PI / 16);
+        }
+      }
+      double cu = u ? 1 : std::sqrt(0.5), cv = v ? 1 : std::sqrt(0.5);
+      EXPECT_NEAR(out[8 * v + u], cu * cv / 4 * sum, 1e-3) << u << "," << v;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qv::formatswitch
+
+namespace qv::formatswitch {
+namespace {
+
+// Blocks that alternate between the extremes make every DC difference as large as it can be,
+// and noise on top leaves nothing for AC to gain cheaply: even so one encoding fits.
+TEST(StillStream, TheFirstEncodingFitsEvenTheHardestPicture) {
+  for (const std::string_view par : {kPalParContent, kNtscParContent}) {
+    StillSettings settings;
+    std::string error;
+    ASSERT_TRUE(ParseParameterFile(par, settings.parameters, error));
+    const int height = settings.parameters.vertical_size;
+    YCbCrPicture picture{720, height, std::vector<uint8_t>(720u * height),
+                         std::vector<uint8_t>(360u * height / 2),
+                         std::vector<uint8_t>(360u * height / 2)};
+    uint32_t seed = 1;
+    auto noise = [&seed] {
+      seed = seed * 1103515245u + 12345u;
+      return static_cast<int>((seed >> 16) % 31) - 15;
+    };
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < 720; ++x) {
+        bool high = ((x / 8) + (y / 8)) % 2;
+        picture.y[static_cast<size_t>(y) * 720 + x] =
+            static_cast<uint8_t>((high ? 220 : 30) + noise());
+      }
+    }
+    for (int y = 0; y < height / 2; ++y) {
+      for (int x = 0; x < 360; ++x) {
+        bool high = ((x / 8) + (y / 8)) % 2;
+        picture.cb[static_cast<size_t>(y) * 360 + x] =
+            static_cast<uint8_t>((high ? 225 : 30) + noise());
+        picture.cr[static_cast<size_t>(y) * 360 + x] =
+            static_cast<uint8_t>((high ? 30 : 225) + noise());
+      }
+    }
+    StillStatistics statistics;
+    std::vector<uint8_t> stream = EncodeStill(picture, settings, 30592, &statistics);
+    EXPECT_LE(stream.size(), 30592u);
+    EXPECT_GT(stream.size(), 30592u * 95 / 100);
   }
 }
 
