@@ -19,7 +19,9 @@ struct Control {
 
 // A single-line edit box.
 struct EditBox : Control {
-  int max_length = 0;  // 0: no limit
+  explicit EditBox(const char* box_name, int limit = 0) : Control{box_name}, max_length(limit) {}
+
+  int max_length;  // 0: no limit
   std::string text;
   bool read_only = true;
   BoxColour colour = BoxColour::kButtonFace;
@@ -33,11 +35,13 @@ struct EditBox : Control {
 };
 
 struct Button : Control {
+  explicit Button(const char* button_name) : Control{button_name} {}
   bool enabled = true;
 };
 
 // A preview of a logo picture: the file it shows, or nothing.
 struct Preview : Control {
+  explicit Preview(const char* preview_name) : Control{preview_name} {}
   std::string picture_path;
 };
 
@@ -51,34 +55,34 @@ class TFormMain {
  public:
   TFormMain(Ui& ui, JobState& job, FormOptions options);
 
-  EditBox E_OpenFile{{"E_OpenFile"}};
-  EditBox E_Boot{{"E_Boot"}};
-  EditBox E_Menu{{"E_Menu"}};
-  EditBox E_Radio{{"E_Radio"}};
-  EditBox E_Default{{"E_Default"}};
-  EditBox E_Key{{"E_Key"}};
-  EditBox E_ModeID{{"E_ModeID"}, 20};
-  EditBox E_HttpManuAddr{{"E_HttpManuAddr"}, 255};
-  EditBox E_HttpAutoAddr{{"E_HttpAutoAddr"}, 255};
-  EditBox E_AppFile{{"E_AppFile"}, 255};
-  EditBox E_AllFile{{"E_AllFile"}, 255};
-  EditBox E_DataFile{{"E_DataFile"}, 255};
-  EditBox E_DefaultFile{{"E_DefaultFile"}, 255};
-  EditBox E_KeyFile{{"E_KeyFile"}, 255};
+  EditBox E_OpenFile{"E_OpenFile"};
+  EditBox E_Boot{"E_Boot"};
+  EditBox E_Menu{"E_Menu"};
+  EditBox E_Radio{"E_Radio"};
+  EditBox E_Default{"E_Default"};
+  EditBox E_Key{"E_Key"};
+  EditBox E_ModeID{"E_ModeID", 20};
+  EditBox E_HttpManuAddr{"E_HttpManuAddr", 255};
+  EditBox E_HttpAutoAddr{"E_HttpAutoAddr", 255};
+  EditBox E_AppFile{"E_AppFile", 255};
+  EditBox E_AllFile{"E_AllFile", 255};
+  EditBox E_DataFile{"E_DataFile", 255};
+  EditBox E_DefaultFile{"E_DefaultFile", 255};
+  EditBox E_KeyFile{"E_KeyFile", 255};
 
-  Button SB_OpenFile{{"SB_OpenFile"}};
-  Button SB_Boot{{"SB_Boot"}};
-  Button SB_Menu{{"SB_Menu"}};
-  Button SB_Radio{{"SB_Radio"}};
-  Button SB_Default{{"SB_Default"}};
-  Button SB_Key{{"SB_Key"}};
-  Button SB_Reset{{"SB_Reset"}};
-  Button SB_Start{{"SB_Start"}};
-  Button SB_Close{{"SB_Close"}};
+  Button SB_OpenFile{"SB_OpenFile"};
+  Button SB_Boot{"SB_Boot"};
+  Button SB_Menu{"SB_Menu"};
+  Button SB_Radio{"SB_Radio"};
+  Button SB_Default{"SB_Default"};
+  Button SB_Key{"SB_Key"};
+  Button SB_Reset{"SB_Reset"};
+  Button SB_Start{"SB_Start"};
+  Button SB_Close{"SB_Close"};
 
-  Preview I_Boot{{"I_Boot"}};
-  Preview I_Menu{{"I_Menu"}};
-  Preview I_Radio{{"I_Radio"}};
+  Preview I_Boot{"I_Boot"};
+  Preview I_Menu{"I_Menu"};
+  Preview I_Radio{"I_Radio"};
 
   std::string Caption;
 
@@ -109,7 +113,9 @@ class TFormMain {
   void EnterOpenedState();
   void EnterBuiltState();
   void ShowError(const std::string& text) { ui_.ShowMessage(MessageKind::kError, text); }
-  void ShowInformation(const std::string& text) { ui_.ShowMessage(MessageKind::kInformation, text); }
+  void ShowInformation(const std::string& text) {
+    ui_.ShowMessage(MessageKind::kInformation, text);
+  }
 
   // The open, choose and build workflows (one file each).
   void OpenImage();

@@ -5,6 +5,7 @@
 
 #include <iostream>
 
+#include "app/ui.h"
 #include "cli/build_command.h"
 #include "cli/image_info.h"
 #include "cli/sample_command.h"
@@ -46,17 +47,23 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   qv::cli::BuildOptions build_options;
-  CLI::App* build = app.add_subcommand(
-      "build", "Open an image, replace logos, database and key, edit settings, and write the merged image and download file");
-  build->add_option("IMAGE", build_options.image, "flash image (.bin) or download file (.dld) to customise")->required();
+  CLI::App* build = app.add_subcommand("build",
+                                       "Open an image, replace logos, database and key, edit "
+                                       "settings, and write the merged image and download file");
+  build
+      ->add_option("IMAGE", build_options.image,
+                   "flash image (.bin) or download file (.dld) to customise")
+      ->required();
   build->add_option("--workdir", build_options.working_directory,
-                    "working directory for working files and outputs (created when missing; default: current directory)");
+                    "working directory for working files and outputs (created when missing; "
+                    "default: current directory)");
   build->add_option("--boot", build_options.boot, "boot logo picture (.jpg or .bmp)");
   build->add_option("--menu", build_options.menu, "menu logo picture (.jpg or .bmp)");
   build->add_option("--radio", build_options.radio, "radio logo picture (.jpg or .bmp)");
   build->add_option("--default-db", build_options.default_database,
                     "default channel database (262,144-byte .bin, or .dld of 4 sectors)");
-  build->add_option("--key", build_options.key, "key block (65,536-byte .bin, or .dld of 1 sector)");
+  build->add_option("--key", build_options.key,
+                    "key block (65,536-byte .bin, or .dld of 1 sector)");
   const std::array<std::pair<const char*, const char*>, 8> settings = {{
       {"--model-id", "model id"},
       {"--http-manual-addr", "httpManualAddr: manual HTTP update address"},
@@ -74,14 +81,17 @@ int main(int argc, char** argv) {
 
   std::string info_path;
   bool info_json = false;
-  CLI::App* info = app.add_subcommand("info", "Show what an image holds (reads only; writes nothing)");
+  CLI::App* info =
+      app.add_subcommand("info", "Show what an image holds (reads only; writes nothing)");
   info->add_option("IMAGE", info_path, "flash image (.bin) or download file (.dld)")->required();
   info->add_flag("--json", info_json, "print one JSON object");
 
   std::string sample_out;
   std::string sample_variant = "all";
-  CLI::App* sample = app.add_subcommand("sample", "Write a synthetic, self-consistent image to try the tool on");
-  sample->add_option("OUT", sample_out, "output file; a download file when it ends in .dld")->required();
+  CLI::App* sample =
+      app.add_subcommand("sample", "Write a synthetic, self-consistent image to try the tool on");
+  sample->add_option("OUT", sample_out, "output file; a download file when it ends in .dld")
+      ->required();
   sample->add_option("--variant", sample_variant, "app, all or full")
       ->check(CLI::IsMember({"app", "all", "full"}))
       ->capture_default_str();

@@ -31,10 +31,12 @@ class Form : public ::testing::Test {
 
   // Writes a sample image (a download file when `name` ends in .dld) outside the working
   // directory and returns its path.
-  std::string Sample(Variant variant, const std::string& name, testing::ImageSpec* spec_out = nullptr) {
+  std::string Sample(Variant variant, const std::string& name,
+                     testing::ImageSpec* spec_out = nullptr) {
     testing::ImageSpec spec = testing::DefaultImageSpec(variant);
     std::vector<uint8_t> bytes = testing::BuildFlashImage(spec);
-    if (name.ends_with(".dld")) bytes = testing::BuildDownload(bytes, testing::DownloadSpecFor(spec));
+    if (EqualsIgnoringCase(std::filesystem::path(name).extension().string(), ".dld"))
+      bytes = testing::BuildDownload(bytes, testing::DownloadSpecFor(spec));
     if (spec_out) *spec_out = spec;
     std::string path = files_.File(name);
     WriteWholeFile(path, bytes);
@@ -48,19 +50,23 @@ class Form : public ::testing::Test {
   std::string Work(const std::string& name) const { return working_directory_ + name; }
 
   void ExpectResetState() {
-    for (Button* button : form_->JobButtons()) EXPECT_FALSE(button->enabled) << button->name;
+    for (Button* button : form_->JobButtons())
+      EXPECT_FALSE(button->enabled) << button->name;
     for (EditBox* box : form_->SettingBoxes()) {
       EXPECT_TRUE(box->read_only) << box->name;
       EXPECT_EQ(box->colour, BoxColour::kButtonFace) << box->name;
       EXPECT_EQ(box->text, "") << box->name;
     }
     for (EditBox* box : form_->PathBoxes()) {
-      if (box != &form_->E_OpenFile) EXPECT_EQ(box->text, "") << box->name;
+      if (box != &form_->E_OpenFile) {
+        EXPECT_EQ(box->text, "") << box->name;
+      }
     }
     EXPECT_EQ(form_->Caption, "Quorvane[1.0.00] -- Mode: STi710X");
   }
   void ExpectOpenedState() {
-    for (Button* button : form_->JobButtons()) EXPECT_TRUE(button->enabled) << button->name;
+    for (Button* button : form_->JobButtons())
+      EXPECT_TRUE(button->enabled) << button->name;
     for (EditBox* box : form_->SettingBoxes()) {
       EXPECT_FALSE(box->read_only) << box->name;
       EXPECT_EQ(box->colour, BoxColour::kWindow) << box->name;
@@ -78,11 +84,13 @@ class Form : public ::testing::Test {
 TEST_F(Form, StartsInTheResetState) {
   ExpectResetState();
   EXPECT_EQ(form_->E_OpenFile.text, "");
-  for (Preview* preview : {&form_->I_Boot, &form_->I_Menu, &form_->I_Radio}) EXPECT_EQ(preview->picture_path, "");
+  for (Preview* preview : {&form_->I_Boot, &form_->I_Menu, &form_->I_Radio})
+    EXPECT_EQ(preview->picture_path, "");
   EXPECT_TRUE(form_->SB_OpenFile.enabled && form_->SB_Reset.enabled && form_->SB_Close.enabled);
 }
 
-class OpenEveryKind : public Form, public ::testing::WithParamInterface<std::tuple<Variant, const char*>> {};
+class OpenEveryKind : public Form,
+                      public ::testing::WithParamInterface<std::tuple<Variant, const char*>> {};
 
 TEST_P(OpenEveryKind, ShowsTheImageAndWritesTheWorkingFiles) {
   auto [variant, name] = GetParam();
@@ -93,16 +101,24 @@ TEST_P(OpenEveryKind, ShowsTheImageAndWritesTheWorkingFiles) {
   EXPECT_EQ(form_->E_ModeID.text, "QV7100-S");
   EXPECT_EQ(form_->E_HttpManuAddr.text, "http://update.example.com/manual/");
   EXPECT_EQ(form_->E_KeyFile.text, "key_710X.dld");
-  for (EditBox* box : form_->SettingBoxes()) EXPECT_FALSE(box->modified);
-  for (const char* file : kWorkingFileSet) EXPECT_TRUE(FileExists(Work(file))) << file;
+  for (EditBox* box : form_->SettingBoxes())
+    EXPECT_FALSE(box->modified);
+  for (const char* file : kWorkingFileSet)
+    EXPECT_TRUE(FileExists(Work(file))) << file;
   EXPECT_TRUE(FileExists(Work("httpcfg.ini")));
-  EXPECT_EQ(job_->merged_image_path, Work(std::filesystem::path(name).stem().string() + "_Merge.bin"));
+  EXPECT_EQ(job_->merged_image_path,
+            Work(std::filesystem::path(name).stem().string() + "_Merge.bin"));
   EXPECT_EQ(job_->opened_image_flag, std::string(name).ends_with(".bin") ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(VariantsAndKinds, OpenEveryKind,
                          ::testing::Combine(::testing::Values(kAppImage, kAllImage, kFullImage),
-                                            ::testing::Values("box.bin", "box.DLD")));
+                                            ::testing::Values("box.bin", "box.DLD")),
+                         [](const auto& info) {
+                           return testing::VariantLabel(std::get<0>(info.param)) +
+                                  (std::string(std::get<1>(info.param)).ends_with("bin") ? "_bin"
+                                                                                         : "_dld");
+                         });
 
 TEST_F(Form, CancellingTheDialogChangesNothing) {
   Open(Sample(kAllImage, "box.bin"));
@@ -129,7 +145,8 @@ TEST_F(Form, FailedOpensLeaveTheResetStateWithTheNameShown) {
   download[5000] ^= 1;
   WriteWholeFile(files_.File("damaged.dld"), download);
   Open(files_.File("damaged.dld"));
-  EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open File Error: dld to bin wrong!"});
+  EXPECT_EQ(ui_.TakeMessages(),
+            std::vector<std::string>{"Quorvane: Open File Error: dld to bin wrong!"});
   ExpectResetState();
 
   WriteWholeFile(files_.File("short.dld"), std::vector<uint8_t>(40, 0x11));
@@ -144,7 +161,8 @@ TEST_F(Form, AnImageWithAnUnsafeDirectoryIsRefusedAtOpen) {
   Open(files_.File("bad.bin"));
   ASSERT_EQ(ui_.messages.size(), 1u);
   EXPECT_EQ(ui_.messages[0].kind, MessageKind::kError);
-  EXPECT_NE(ui_.messages[0].text.find("entry count of 61"), std::string::npos) << ui_.messages[0].text;
+  EXPECT_NE(ui_.messages[0].text.find("entry count of 61"), std::string::npos)
+      << ui_.messages[0].text;
   ExpectResetState();
 }
 
@@ -152,7 +170,9 @@ TEST_F(Form, StartWithoutChoicesBuildsAndLeavesTheFilesOfTheTable) {
   std::string image = Sample(kFullImage, "box.bin");
   Open(image);
   Start();
-  ASSERT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]"});
+  ASSERT_EQ(ui_.TakeMessages(),
+            std::vector<std::string>{
+                "Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]"});
   EXPECT_EQ(ui_.banners_shown, 1);
   EXPECT_FALSE(ui_.banner_up);
   EXPECT_TRUE(ReadWholeFile(Work("box_Merge.bin")) == ReadWholeFile(image));
@@ -160,8 +180,10 @@ TEST_F(Form, StartWithoutChoicesBuildsAndLeavesTheFilesOfTheTable) {
   ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Work("box_Merge.dld")), kFullImage, converted));
   EXPECT_TRUE(converted == ReadWholeFile(image));
   // Built state: the texts stay, every command but Open, Reset and Cancel is off.
-  for (Button* button : form_->JobButtons()) EXPECT_FALSE(button->enabled);
-  for (EditBox* box : form_->SettingBoxes()) EXPECT_TRUE(box->read_only);
+  for (Button* button : form_->JobButtons())
+    EXPECT_FALSE(button->enabled);
+  for (EditBox* box : form_->SettingBoxes())
+    EXPECT_TRUE(box->read_only);
   EXPECT_EQ(form_->E_ModeID.text, "QV7100-S");
   std::vector<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(working_directory_)) {
@@ -175,7 +197,8 @@ TEST_F(Form, StartOnADownloadFileLeavesOnlyTheDownloadFile) {
   Open(Sample(kAppImage, "box.dld"));
   form_->E_HttpAutoAddr.Type("http://edited.example/");
   Start();
-  ASSERT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.dld]"});
+  ASSERT_EQ(ui_.TakeMessages(),
+            std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.dld]"});
   EXPECT_FALSE(FileExists(Work("box_Merge.bin")));
   std::vector<uint8_t> converted;
   ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Work("box_Merge.dld")), kAppImage, converted));

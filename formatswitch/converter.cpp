@@ -1,0 +1,217 @@
+#include "formatswitch/converter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "formatswitch/still_encoder.h"
+#include "formatswitch/ycbcr_picture.h"
+#include "platform/bitmap.h"
+#include "platform/file.h"
+#include "platform/io_error.h"
+
+namespace qv::formatswitch {
+
+namespace {
+
+constexpr int kStillWidth = 720;
+constexpr int kPalHeight = 576;
+constexpr int kNtscHeight = 480;
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
+}
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  if (directory.empty()) return name;
+  if (directory.back() == '/') return directory + name;
+  return directory + "/" + name;
+}
+
+std::string ReadText(const std::string& path) {
+  std::vector<uint8_t> bytes = ReadWholeFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Loads the parameter file for the picture's height and applies the converter's own values.
+bool LoadSettings(const std::string& program_directory, const std::string& par_name,
+                  const std::string& source_name, StillSettings& settings, std::ostream& messages) {
+  std::optional<std::string> par_path = FindIgnoringCase(program_directory, par_name);
+  if (!par_path) {
+    messages << "Error: cannot find " << par_name << " in " << program_directory << "\n";
+    return false;
+  }
+  EncoderParameters& p = settings.parameters;
+  std::string error;
+  try {
+    if (!ParseParameterFile(ReadText(*par_path), p, error)) {
+      messages << "Error: " << *par_path << ": " << error << "\n";
+      return false;
+    }
+  } catch (const IoError& io) {
+    messages << "Error: cannot read " << *par_path << ": " << io.what() << "\n";
+    return false;
+  }
+  p.source_name = source_name;
+  error = CheckEncoderParameters(p);
+  double kr, kb;
+  if (error.empty() && !MatrixWeights(p.matrix_coefficients, kr, kb)) {
+    error = "matrix_coefficients " + std::to_string(p.matrix_coefficients) + " is not supported";
+  }
+  if (!error.empty()) {
+    messages << "Error: " << *par_path << ": " << error << "\n";
+    return false;
+  }
+  const std::pair<const std::string*, std::optional<QuantiserMatrix>*> matrices[] = {
+      {&p.intra_matrix_file, &settings.intra_matrix},
+      {&p.non_intra_matrix_file, &settings.non_intra_matrix}};
+  for (const auto& [file, matrix] : matrices) {
+    if (*file == "-") continue;
+    std::string path = file->front() == '/' ? *file : JoinPath(program_directory, *file);
+    if (file->front() != '/') {
+      path = FindIgnoringCase(program_directory, *file).value_or(path);
+    }
+    QuantiserMatrix loaded;
+    if (!ReadQuantiserMatrix(path, loaded, error)) {
+      messages << "Error: quantiser matrix file " << *file << ": " << error << "\n";
+      return false;
+    }
+    *matrix = loaded;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> FindIgnoringCase(const std::string& directory, const std::string& name) {
+  std::string exact = JoinPath(directory, name);
+  if (FileExists(exact)) return exact;
+  std::error_code error;
+  std::vector<std::string> matches;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(directory.empty() ? "." : directory, error)) {
+    std::string entry_name = entry.path().filename().string();
+    if (SameIgnoringCase(entry_name, name)) matches.push_back(entry_name);
+  }
+  if (matches.empty()) return std::nullopt;
+  std::sort(matches.begin(), matches.end());  // the same choice every time
+  return JoinPath(directory, matches.front());
+}
+
+bool ReadQuantiserMatrix(const std::string& path, QuantiserMatrix& matrix, std::string& error) {
+  std::string text;
+  try {
+    text = ReadText(path);
+  } catch (const IoError& io) {
+    error = io.what();
+    return false;
+  }
+  std::istringstream in(text);
+  for (int i = 0; i < 64; ++i) {
+    long value = 0;
+    if (!(in >> value)) {
+      error = "expected 64 numbers, found " + std::to_string(i);
+      return false;
+    }
+    if (value < 1 || value > 255) {
+      error = "value " + std::to_string(value) + " is outside 1 to 255";
+      return false;
+    }
+    matrix[static_cast<size_t>(i)] = static_cast<uint8_t>(value);
+  }
+  return true;
+}
+
+bool ConvertPicture(const std::string& name, const std::string& program_directory,
+                    std::ostream& messages) {
+  if (name.size() < 3 || !SameIgnoringCase(std::string_view(name).substr(name.size() - 3), "bmp")) {
+    messages << "Error: " << name << " is not a bitmap (*.bmp) name\n";
+    return false;
+  }
+  std::filesystem::path named(name);
+  std::string directory = named.is_absolute()
+                              ? named.parent_path().string()
+                              : JoinPath(program_directory, named.parent_path().string());
+  std::optional<std::string> found = FindIgnoringCase(directory, named.filename().string());
+  if (!found) {
+    messages << "Error: cannot find " << name << "\n";
+    return false;
+  }
+  std::string file_name = std::filesystem::path(*found).filename().string();
+
+  Bitmap bitmap;
+  try {
+    bitmap = LoadBitmap(*found);
+  } catch (const IoError& io) {
+    messages << "Error: " << name << ": " << io.what() << "\n";
+    return false;
+  }
+  if (bitmap.bits_per_pixel != 24) {
+    messages << "Error: " << name << " has " << bitmap.bits_per_pixel
+             << " bits per pixel, not 24\n";
+    return false;
+  }
+  bool pal = bitmap.width == kStillWidth && bitmap.height == kPalHeight;
+  bool ntsc = bitmap.width == kStillWidth && bitmap.height == kNtscHeight;
+  if (!pal && !ntsc) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Width: %d, Height: %d\n", bitmap.width, bitmap.height);
+    messages << text << "Error: bitmap size error!\n";
+    return false;
+  }
+  const int frame_rate = pal ? 25 : 30;
+
+  StillSettings settings;
+  std::string base_name = file_name.substr(0, file_name.size() - 4);
+  if (!LoadSettings(program_directory, pal ? "pal.par" : "ntsc.par", base_name, settings,
+                    messages)) {
+    return false;
+  }
+  EncoderParameters& p = settings.parameters;
+  if (p.horizontal_size != bitmap.width || p.vertical_size != bitmap.height) {
+    messages << "Error: the parameter file is for " << p.horizontal_size << " x " << p.vertical_size
+             << ", the picture is " << bitmap.width << " x " << bitmap.height << "\n";
+    return false;
+  }
+
+  YCbCrPicture picture = ConvertToYCbCr(bitmap, p.matrix_coefficients, p.progressive_frame != 0);
+  std::vector<uint8_t> still;
+  // The rate budget starts at the output budget and falls by one step whenever the still does
+  // not fit; the encoder's own rate control makes the first encoding fit.
+  for (int64_t budget = kOutputBudget; budget > 0; budget -= kBudgetStep) {
+    p.bit_rate = static_cast<double>(budget * 8 * frame_rate);
+    still = EncodeStill(picture, settings, budget);
+    if (static_cast<int64_t>(still.size()) <= kOutputBudget) break;
+  }
+
+  std::string output = JoinPath(directory, file_name.substr(0, file_name.size() - 3) + "m2v");
+  try {
+    WriteFileAtomically(output, still);
+  } catch (const IoError& io) {
+    messages << "Error: cannot write " << output << ": " << io.what() << "\n";
+    return false;
+  }
+  return true;
+}
+
+int RunFormatSwitch(const std::vector<std::string>& arguments, const std::string& program_directory,
+                    std::ostream& messages) {
+  if (arguments.size() < 2 || arguments[0] != "-c") {
+    messages << "usage: formatswitch -c <picture>.bmp\n"
+                "Encodes a 24-bit 720 x 576 or 720 x 480 bitmap into an MPEG-2 still "
+                "<picture>.m2v.\n";
+    return 2;
+  }
+  bool all = true;
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    all = ConvertPicture(arguments[i], program_directory, messages) && all;
+  }
+  return all ? 0 : 1;
+}
+
+}  // namespace qv::formatswitch

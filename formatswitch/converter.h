@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "formatswitch/parameter_file.h"
+#include "formatswitch/stream_headers.h"
+
+// The still converter's contract: "formatswitch -c <name>.bmp" turns a 24-bit 720 x 576 or
+// 720 x 480 bitmap into <name>.m2v, one intra-coded MPEG-2 picture of at most 30,592 bytes.
+namespace qv::formatswitch {
+
+inline constexpr int64_t kOutputBudget = 30720 - 128;  // bytes
+inline constexpr int64_t kBudgetStep = 2048;           // bytes
+
+// The path of `name` in `directory`, matched without regard to letter case when no entry has
+// exactly that name (the tool's names differ in case from the files: "Radio.bmp",
+// "pal.par"). Nothing when no entry matches.
+std::optional<std::string> FindIgnoringCase(const std::string& directory, const std::string& name);
+
+// Reads a quantiser matrix file: 64 whole numbers from 1 to 255 in raster order, separated by
+// white space. Returns false with `error` set when the file cannot be read or is malformed.
+bool ReadQuantiserMatrix(const std::string& path, QuantiserMatrix& matrix, std::string& error);
+
+// Converts one picture named as on the command line. Names without a leading '/' are taken
+// relative to `program_directory`, which also holds the parameter files. Reports on
+// `messages`; returns true when the still was written.
+bool ConvertPicture(const std::string& name, const std::string& program_directory,
+                    std::ostream& messages);
+
+// The whole program: arguments without the program name. Returns the exit status: 0 when
+// every named picture was converted, 1 when one was not, 2 for a command line it does not
+// understand.
+int RunFormatSwitch(const std::vector<std::string>& arguments, const std::string& program_directory,
+                    std::ostream& messages);
+
+}  // namespace qv::formatswitch

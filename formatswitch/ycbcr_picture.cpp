@@ -1,0 +1,112 @@
+#include "formatswitch/ycbcr_picture.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qv::formatswitch {
+
+namespace {
+
+uint8_t Sample(float value) {
+  return static_cast<uint8_t>(std::clamp(value, 0.0f, 255.0f) + 0.5f);
+}
+
+}  // namespace
+
+bool MatrixWeights(int matrix_coefficients, double& kr, double& kb) {
+  switch (matrix_coefficients) {
+    case 1:  // ITU-R BT.709
+      kr = 0.2126;
+      kb = 0.0722;
+      return true;
+    case 2:  // unspecified: taken as the 625/525-line one
+    case 5:  // ITU-R BT.470-2 System B, G (BT.601, 625 lines)
+    case 6:  // SMPTE 170M (BT.601, 525 lines)
+      kr = 0.299;
+      kb = 0.114;
+      return true;
+    case 4:  // FCC
+      kr = 0.30;
+      kb = 0.11;
+      return true;
+    case 7:  // SMPTE 240M
+      kr = 0.212;
+      kb = 0.087;
+      return true;
+    default:
+      return false;
+  }
+}
+
+YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool progressive) {
+  double kr = 0.299, kb = 0.114;
+  MatrixWeights(matrix_coefficients, kr, kb);
+  const float wr = static_cast<float>(kr), wb = static_cast<float>(kb);
+  const float wg = 1.0f - wr - wb;
+  const float luma_scale = 219.0f / 255.0f;
+  const float cb_scale = static_cast<float>(224.0 / 255.0 / (2 * (1 - kb)));
+  const float cr_scale = static_cast<float>(224.0 / 255.0 / (2 * (1 - kr)));
+
+  YCbCrPicture picture;
+  const int w = bitmap.width, h = bitmap.height, cw = w / 2, ch = h / 2;
+  picture.width = w;
+  picture.height = h;
+  picture.y.resize(static_cast<size_t>(w) * h);
+  picture.cb.resize(static_cast<size_t>(cw) * ch);
+  picture.cr.resize(static_cast<size_t>(cw) * ch);
+
+  // Colour differences filtered horizontally onto the even columns, kept for the frame lines
+  // a chroma row needs (rows of floats: one per frame line, reused as the rows go by).
+  std::vector<float> cb_columns(static_cast<size_t>(cw) * h), cr_columns(cb_columns.size());
+  std::vector<float> cb_line(static_cast<size_t>(w)), cr_line(static_cast<size_t>(w));
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = bitmap.Row(y);
+    uint8_t* luma = &picture.y[static_cast<size_t>(y) * w];
+    for (int x = 0; x < w; ++x) {
+      float b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
+      float e = wr * r + wg * g + wb * b;
+      luma[x] = Sample(16.0f + luma_scale * e);
+      cb_line[x] = cb_scale * (b - e);
+      cr_line[x] = cr_scale * (r - e);
+    }
+    float* cb_out = &cb_columns[static_cast<size_t>(y) * cw];
+    float* cr_out = &cr_columns[static_cast<size_t>(y) * cw];
+    for (int cx = 0; cx < cw; ++cx) {
+      int x = 2 * cx, left = std::max(x - 1, 0), right = std::min(x + 1, w - 1);
+      cb_out[cx] = 0.25f * (cb_line[left] + 2 * cb_line[x] + cb_line[right]);
+      cr_out[cx] = 0.25f * (cr_line[left] + 2 * cr_line[x] + cr_line[right]);
+    }
+  }
+
+  for (int cy = 0; cy < ch; ++cy) {
+    int upper, lower;
+    float upper_weight;
+    if (progressive) {
+      upper = 2 * cy;
+      lower = 2 * cy + 1;
+      upper_weight = 0.5f;
+    } else if (cy % 2 == 0) {  // top field: between its lines 4k and 4k + 2, nearer the first
+      upper = 2 * cy;
+      lower = std::min(2 * cy + 2, h - 2);
+      upper_weight = 0.75f;
+    } else {  // bottom field: between its lines 4k + 1 and 4k + 3, nearer the second
+      upper = 2 * cy - 1;
+      lower = std::min(2 * cy + 1, h - 1);
+      upper_weight = 0.25f;
+    }
+    const float lower_weight = 1 - upper_weight;
+    const float* cb_a = &cb_columns[static_cast<size_t>(upper) * cw];
+    const float* cb_b = &cb_columns[static_cast<size_t>(lower) * cw];
+    const float* cr_a = &cr_columns[static_cast<size_t>(upper) * cw];
+    const float* cr_b = &cr_columns[static_cast<size_t>(lower) * cw];
+    uint8_t* cb_out = &picture.cb[static_cast<size_t>(cy) * cw];
+    uint8_t* cr_out = &picture.cr[static_cast<size_t>(cy) * cw];
+    for (int cx = 0; cx < cw; ++cx) {
+      cb_out[cx] = Sample(128.0f + upper_weight * cb_a[cx] + lower_weight * cb_b[cx]);
+      cr_out[cx] = Sample(128.0f + upper_weight * cr_a[cx] + lower_weight * cr_b[cx]);
+    }
+  }
+  return picture;
+}
+
+}  // namespace qv::formatswitch

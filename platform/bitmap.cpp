@@ -1,0 +1,361 @@
+#include "platform/bitmap.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/file.h"
+#include "platform/io_error.h"
+#include "platform/little_endian.h"
+
+namespace qv {
+
+namespace {
+
+constexpr size_t kFileHeaderSize = 14;
+constexpr size_t kInfoHeaderSize = 40;
+constexpr uint32_t kBiRgb = 0;
+constexpr uint32_t kBiBitfields = 3;
+// No picture this tool handles comes near this; larger claims are treated as lies.
+constexpr int64_t kMaxDimension = 32768;
+
+[[noreturn]] void Refuse(const std::string& what) {
+  throw IoError("Bitmap file: " + what);
+}
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// Bounds-checked little-endian reads from the whole file.
+class Reader {
+ public:
+  explicit Reader(std::span<const uint8_t> file) : file_(file) {}
+  uint32_t U16(size_t offset, const char* field) const {
+    Need(offset, 2, field);
+    return ReadLe16(file_.data() + offset);
+  }
+  uint32_t U32(size_t offset, const char* field) const {
+    Need(offset, 4, field);
+    return ReadLe32(file_.data() + offset);
+  }
+  void Need(uint64_t offset, uint64_t length, const char* what) const {
+    if (offset > file_.size() || length > file_.size() - offset) {
+      Refuse(std::string(what) + " at offset " + Hex(offset) + " (" + std::to_string(length) +
+             " bytes) is past the end of the file (" + std::to_string(file_.size()) + " bytes)");
+    }
+  }
+  const uint8_t* At(size_t offset) const { return file_.data() + offset; }
+
+ private:
+  std::span<const uint8_t> file_;
+};
+
+std::array<uint32_t, 3> DefaultMasks(uint16_t bits_per_pixel) {
+  if (bits_per_pixel == 16) return {0x7C00, 0x03E0, 0x001F};
+  return {0x00FF0000, 0x0000FF00, 0x000000FF};
+}
+
+// Scales the field of `word` under `mask` to 0..255.
+uint32_t MaskedChannel(uint32_t word, uint32_t mask) {
+  if (mask == 0) return 0;
+  int shift = 0;
+  while (((mask >> shift) & 1) == 0)
+    ++shift;
+  uint32_t max = mask >> shift;
+  uint32_t value = (word & mask) >> shift;
+  return static_cast<uint32_t>((static_cast<uint64_t>(value) * 255 + max / 2) / max);
+}
+
+bool MasksAreValid(const std::array<uint32_t, 3>& masks, uint16_t bits_per_pixel) {
+  uint64_t limit = bits_per_pixel == 16 ? 0xFFFF : 0xFFFFFFFF;
+  for (uint32_t mask : masks) {
+    if (mask == 0 || mask > limit) return false;
+    uint32_t shifted = mask;
+    while ((shifted & 1) == 0)
+      shifted >>= 1;
+    if ((shifted & (shifted + 1)) != 0) return false;  // the set bits must be contiguous
+  }
+  return true;
+}
+
+uint32_t WhiteIndex(const std::vector<uint32_t>& palette) {
+  uint32_t best = 0;
+  int best_distance = 1 << 30;
+  for (size_t i = 0; i < palette.size(); ++i) {
+    int r = static_cast<int>((palette[i] >> 16) & 0xFF);
+    int g = static_cast<int>((palette[i] >> 8) & 0xFF);
+    int b = static_cast<int>(palette[i] & 0xFF);
+    int distance = (255 - r) * (255 - r) + (255 - g) * (255 - g) + (255 - b) * (255 - b);
+    if (distance < best_distance) {
+      best_distance = distance;
+      best = static_cast<uint32_t>(i);
+    }
+  }
+  return best;
+}
+
+void SetPixelValue(Bitmap& bitmap, int32_t x, int32_t y, uint32_t value) {
+  uint8_t* row = bitmap.Row(y);
+  size_t bit = static_cast<size_t>(x) * bitmap.bits_per_pixel;
+  switch (bitmap.bits_per_pixel) {
+    case 1:
+    case 4: {
+      int shift = 8 - bitmap.bits_per_pixel - static_cast<int>(bit % 8);
+      uint8_t mask = static_cast<uint8_t>(((1u << bitmap.bits_per_pixel) - 1) << shift);
+      row[bit / 8] = static_cast<uint8_t>((row[bit / 8] & ~mask) | ((value << shift) & mask));
+      break;
+    }
+    case 8:
+      row[bit / 8] = static_cast<uint8_t>(value);
+      break;
+    case 16:
+      WriteLe16(row + bit / 8, value);
+      break;
+    case 24:
+      WriteLe24(row + bit / 8, value);
+      break;
+    default:
+      WriteLe32(row + bit / 8, value);
+      break;
+  }
+}
+
+uint32_t PixelValue(const Bitmap& bitmap, int32_t x, int32_t y) {
+  const uint8_t* row = bitmap.Row(y);
+  size_t bit = static_cast<size_t>(x) * bitmap.bits_per_pixel;
+  switch (bitmap.bits_per_pixel) {
+    case 1:
+    case 4: {
+      int shift = 8 - bitmap.bits_per_pixel - static_cast<int>(bit % 8);
+      return (row[bit / 8] >> shift) & ((1u << bitmap.bits_per_pixel) - 1);
+    }
+    case 8:
+      return row[bit / 8];
+    case 16:
+      return ReadLe16(row + bit / 8);
+    case 24:
+      return ReadLe24(row + bit / 8);
+    default:
+      return ReadLe32(row + bit / 8);
+  }
+}
+
+uint32_t WhiteValue(const Bitmap& bitmap) {
+  switch (bitmap.bits_per_pixel) {
+    case 1:
+    case 4:
+    case 8:
+      return WhiteIndex(bitmap.palette);
+    case 24:
+      return 0xFFFFFF;
+    default:
+      return bitmap.masks[0] | bitmap.masks[1] | bitmap.masks[2];
+  }
+}
+
+}  // namespace
+
+Bitmap MakeBitmap24(int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
+    Refuse("size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range");
+  }
+  Bitmap bitmap;
+  bitmap.width = width;
+  bitmap.height = height;
+  bitmap.bits_per_pixel = 24;
+  bitmap.masks = DefaultMasks(24);
+  bitmap.pixels.assign(bitmap.RowBytes() * static_cast<size_t>(height), 0xFF);
+  return bitmap;
+}
+
+Bitmap ParseBitmap(std::span<const uint8_t> file) {
+  Reader in(file);
+  in.Need(0, kFileHeaderSize, "the file header");
+  if (file[0] != 'B' || file[1] != 'M') Refuse("the file does not begin with \"BM\"");
+  uint32_t pixel_offset = in.U32(10, "the pixel data offset");
+
+  uint32_t header_size = in.U32(14, "the information header size");
+  if (header_size != 40 && header_size != 52 && header_size != 56 && header_size != 108 &&
+      header_size != 124) {
+    Refuse("information header size " + std::to_string(header_size) + " is not supported");
+  }
+  in.Need(kFileHeaderSize, header_size, "the information header");
+  int64_t width = static_cast<int32_t>(in.U32(18, "the width"));
+  int64_t height = static_cast<int32_t>(in.U32(22, "the height"));
+  uint32_t planes = in.U16(26, "the plane count");
+  uint32_t bits = in.U16(28, "the bit count");
+  uint32_t compression = in.U32(30, "the compression");
+  uint32_t colours_used = in.U32(46, "the colour count");
+
+  if (planes != 1) Refuse("plane count " + std::to_string(planes) + " is not 1");
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+    Refuse(std::to_string(bits) + " bits per pixel is not a bitmap depth");
+  }
+  bool top_down = height < 0;
+  if (top_down) height = -height;
+  if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
+    Refuse("size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range");
+  }
+
+  Bitmap bitmap;
+  bitmap.width = static_cast<int32_t>(width);
+  bitmap.height = static_cast<int32_t>(height);
+  bitmap.bits_per_pixel = static_cast<uint16_t>(bits);
+  bitmap.masks = DefaultMasks(bitmap.bits_per_pixel);
+
+  size_t after_header = kFileHeaderSize + header_size;
+  if (compression == kBiBitfields) {
+    if (bits != 16 && bits != 32) Refuse("bit-field pixels need 16 or 32 bits per pixel");
+    // The 40-byte header is followed by the three masks; the longer ones hold them.
+    size_t masks_at = kFileHeaderSize + kInfoHeaderSize;
+    if (header_size == kInfoHeaderSize) {
+      in.Need(masks_at, 12, "the colour masks");
+      after_header += 12;
+    }
+    for (int i = 0; i < 3; ++i) {
+      bitmap.masks[i] = in.U32(masks_at + 4 * static_cast<size_t>(i), "a colour mask");
+    }
+    if (!MasksAreValid(bitmap.masks, bitmap.bits_per_pixel)) Refuse("the colour masks are invalid");
+    bitmap.explicit_masks = true;
+  } else if (compression != kBiRgb) {
+    Refuse("compression " + std::to_string(compression) + " is not supported");
+  }
+
+  if (bits <= 8) {
+    uint32_t entries = colours_used == 0 ? (1u << bits) : colours_used;
+    if (entries > (1u << bits)) {
+      Refuse("colour count " + std::to_string(colours_used) + " exceeds what " +
+             std::to_string(bits) + " bits can index");
+    }
+    in.Need(after_header, 4ull * entries, "the colour table");
+    if (pixel_offset < after_header + 4ull * entries) {
+      Refuse("the pixel data offset " + Hex(pixel_offset) + " overlaps the colour table");
+    }
+    for (uint32_t i = 0; i < entries; ++i) {
+      bitmap.palette.push_back(ReadLe32(in.At(after_header + 4 * i)) & 0xFFFFFF);
+    }
+  } else if (pixel_offset < after_header) {
+    Refuse("the pixel data offset " + Hex(pixel_offset) + " overlaps the headers");
+  }
+
+  size_t row_bytes = bitmap.RowBytes();
+  uint64_t data_size = static_cast<uint64_t>(row_bytes) * static_cast<uint64_t>(height);
+  in.Need(pixel_offset, data_size, "the pixel data");
+  bitmap.pixels.resize(static_cast<size_t>(data_size));
+  for (int64_t y = 0; y < height; ++y) {
+    int64_t stored = top_down ? y : height - 1 - y;
+    std::memcpy(bitmap.Row(static_cast<int32_t>(y)),
+                in.At(pixel_offset + static_cast<size_t>(stored) * row_bytes), row_bytes);
+  }
+  if (bits <= 8) {
+    // An index past the palette would make every later colour lookup read outside it.
+    for (int32_t y = 0; y < bitmap.height; ++y) {
+      for (int32_t x = 0; x < bitmap.width; ++x) {
+        if (PixelValue(bitmap, x, y) >= bitmap.palette.size()) {
+          Refuse("pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+                 ") uses a colour past the colour table");
+        }
+      }
+    }
+  }
+  return bitmap;
+}
+
+Bitmap LoadBitmap(const std::string& path) {
+  return ParseBitmap(ReadWholeFile(path));
+}
+
+std::vector<uint8_t> EncodeBitmap(const Bitmap& bitmap) {
+  size_t masks_size = bitmap.explicit_masks ? 12 : 0;
+  size_t palette_size = bitmap.bits_per_pixel <= 8 ? 4 * bitmap.palette.size() : 0;
+  size_t pixel_offset = kFileHeaderSize + kInfoHeaderSize + masks_size + palette_size;
+  size_t row_bytes = bitmap.RowBytes();
+  size_t data_size = row_bytes * static_cast<size_t>(bitmap.height);
+  std::vector<uint8_t> file(pixel_offset + data_size, 0);
+
+  file[0] = 'B';
+  file[1] = 'M';
+  WriteLe32(&file[2], static_cast<uint32_t>(file.size()));
+  WriteLe32(&file[10], static_cast<uint32_t>(pixel_offset));
+  uint8_t* info = &file[kFileHeaderSize];
+  WriteLe32(info + 0, kInfoHeaderSize);
+  WriteLe32(info + 4, static_cast<uint32_t>(bitmap.width));
+  WriteLe32(info + 8, static_cast<uint32_t>(bitmap.height));  // positive: bottom row first
+  WriteLe16(info + 12, 1);
+  WriteLe16(info + 14, bitmap.bits_per_pixel);
+  WriteLe32(info + 16, bitmap.explicit_masks ? kBiBitfields : kBiRgb);
+  WriteLe32(info + 20, static_cast<uint32_t>(data_size));
+  WriteLe32(info + 24, 2835);  // 72 dots per inch
+  WriteLe32(info + 28, 2835);
+  WriteLe32(info + 32, palette_size ? static_cast<uint32_t>(bitmap.palette.size()) : 0);
+  size_t at = kFileHeaderSize + kInfoHeaderSize;
+  if (bitmap.explicit_masks) {
+    for (uint32_t mask : bitmap.masks) {
+      WriteLe32(&file[at], mask);
+      at += 4;
+    }
+  }
+  if (palette_size) {
+    for (uint32_t colour : bitmap.palette) {
+      WriteLe32(&file[at], colour);
+      at += 4;
+    }
+  }
+  for (int32_t y = 0; y < bitmap.height; ++y) {
+    std::memcpy(&file[pixel_offset + static_cast<size_t>(bitmap.height - 1 - y) * row_bytes],
+                bitmap.Row(y), row_bytes);
+  }
+  return file;
+}
+
+void SaveBitmap(const Bitmap& bitmap, const std::string& path) {
+  WriteWholeFile(path, EncodeBitmap(bitmap));
+}
+
+void SetBitmapSize(Bitmap& bitmap, int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
+    Refuse("size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range");
+  }
+  if (width == bitmap.width && height == bitmap.height) return;
+  Bitmap resized = bitmap;
+  resized.width = width;
+  resized.height = height;
+  size_t row_bytes = resized.RowBytes();
+  resized.pixels.assign(row_bytes * static_cast<size_t>(height), 0);
+  uint32_t white = WhiteValue(bitmap);
+  int32_t kept_width = std::min(width, bitmap.width);
+  for (int32_t y = 0; y < height; ++y) {
+    bool kept_row = y < bitmap.height;
+    if (kept_row && bitmap.bits_per_pixel % 8 == 0) {
+      std::memcpy(resized.Row(y), bitmap.Row(y),
+                  static_cast<size_t>(kept_width) * bitmap.bits_per_pixel / 8);
+    } else if (kept_row) {
+      for (int32_t x = 0; x < kept_width; ++x) {
+        SetPixelValue(resized, x, y, PixelValue(bitmap, x, y));
+      }
+    }
+    for (int32_t x = kept_row ? kept_width : 0; x < width; ++x)
+      SetPixelValue(resized, x, y, white);
+  }
+  bitmap = std::move(resized);
+}
+
+uint32_t PixelColour(const Bitmap& bitmap, int32_t x, int32_t y) {
+  uint32_t value = PixelValue(bitmap, x, y);
+  switch (bitmap.bits_per_pixel) {
+    case 1:
+    case 4:
+    case 8:
+      return value < bitmap.palette.size() ? bitmap.palette[value] : 0;
+    case 24:
+      return value;
+    default:
+      return (MaskedChannel(value, bitmap.masks[0]) << 16) |
+             (MaskedChannel(value, bitmap.masks[1]) << 8) | MaskedChannel(value, bitmap.masks[2]);
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "tests/support/still_referee.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_pictures.h"
+
+namespace qv::testing {
+
+inline constexpr size_t kStillBudget = 30592;
+
+// Luma PSNR floors for the synthetic pictures at the 30,592-byte budget: 1.5 dB under the
+// lowest of the values measured at 720 x 576 and 720 x 480 (photo 32.9, portrait 56.0, flat
+// logo 66.8, text 20.5, gradient 54.1, noise 16.7, fine detail 16.7, interlaced 51.2, colour
+// bars 65.0), so that a change which costs quality fails. Noise and fine detail cannot be
+// coded well in so few bytes.
+inline double PsnrFloor(PictureKind kind) {
+  switch (kind) {
+    case PictureKind::kPhoto:
+      return 31.4;
+    case PictureKind::kPortrait:
+      return 54.5;
+    case PictureKind::kFlatLogo:
+      return 65.3;
+    case PictureKind::kText:
+      return 19.0;
+    case PictureKind::kGradient:
+      return 52.6;
+    case PictureKind::kNoise:
+      return 15.2;
+    case PictureKind::kFineDetail:
+      return 15.2;
+    case PictureKind::kInterlaced:
+      return 49.7;
+    case PictureKind::kColourBars:
+      return 63.5;
+  }
+  return 0;
+}
+
+struct StillQuality {
+  double ffmpeg_psnr = 0;
+  double mpeg2dec_psnr = 0;
+};
+
+// Both decoders must take `still` without a word and give one picture of the size; the
+// stream fits the budget and ends with the sequence end code; its luma is returned as PSNR
+// against `source_luma`.
+inline StillQuality CheckStill(const std::string& still, int width, int height,
+                               const std::vector<uint8_t>& source_luma) {
+  StillQuality quality;
+  std::vector<uint8_t> bytes = ReadWholeFile(still);
+  EXPECT_LE(bytes.size(), kStillBudget);
+  EXPECT_GE(bytes.size(), 4u);
+  if (bytes.size() >= 4) {
+    EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 4, bytes.end()),
+              (std::vector<uint8_t>{0x00, 0x00, 0x01, 0xB7}));
+  }
+  TempDir scratch;
+  DecodedStill ffmpeg = DecodeWithFfmpeg(still, width, height, scratch.path());
+  EXPECT_TRUE(ffmpeg.ok) << ffmpeg.problem;
+  DecodedStill libmpeg2 = DecodeWithMpeg2dec(still, width, height, scratch.path());
+  EXPECT_TRUE(libmpeg2.ok) << libmpeg2.problem;
+  if (ffmpeg.ok) quality.ffmpeg_psnr = LumaPsnr(ffmpeg.luma, source_luma);
+  if (libmpeg2.ok) quality.mpeg2dec_psnr = LumaPsnr(libmpeg2.luma, source_luma);
+  // Two conforming decoders differ at most by IDCT rounding.
+  if (ffmpeg.ok && libmpeg2.ok) {
+    EXPECT_GT(LumaPsnr(ffmpeg.luma, libmpeg2.luma), 50.0);
+  }
+  return quality;
+}
+
+}  // namespace qv::testing

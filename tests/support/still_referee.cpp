@@ -1,0 +1,129 @@
+#include "tests/support/still_referee.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+extern char** environ;
+
+namespace qv::testing {
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::string& directory) {
+  ProgramRun run;
+  char out_name[] = "/tmp/quorvane-run-out-XXXXXX";
+  char err_name[] = "/tmp/quorvane-run-err-XXXXXX";
+  int out_fd = ::mkstemp(out_name), err_fd = ::mkstemp(err_name);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments)
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out_fd);
+  ::close(err_fd);
+  run.output = ReadText(out_name);
+  run.errors = ReadText(err_name);
+  ::unlink(out_name);
+  ::unlink(err_name);
+  return run;
+}
+
+DecodedStill DecodeWithFfmpeg(const std::string& still, int width, int height,
+                              const std::string& scratch_directory) {
+  DecodedStill decoded;
+  std::string raw = scratch_directory + "/ffmpeg-decoded.yuv";
+  ProgramRun run = RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", still, "-f",
+                               "rawvideo", "-pix_fmt", "yuv420p", raw});
+  std::string bytes = ReadText(raw);
+  std::filesystem::remove(raw);
+  size_t picture = static_cast<size_t>(width) * height * 3 / 2;
+  if (run.exit_status != 0 || !run.errors.empty()) {
+    decoded.problem = "ffmpeg exit " + std::to_string(run.exit_status) + ": " + run.errors;
+  } else if (bytes.size() != picture) {
+    decoded.problem = "ffmpeg decoded " + std::to_string(bytes.size()) + " bytes, not one " +
+                      std::to_string(width) + " x " + std::to_string(height) + " picture";
+  } else {
+    decoded.ok = true;
+    decoded.width = width;
+    decoded.height = height;
+    decoded.luma.assign(bytes.begin(), bytes.begin() + static_cast<long>(width) * height);
+  }
+  return decoded;
+}
+
+DecodedStill DecodeWithMpeg2dec(const std::string& still, int width, int height,
+                                const std::string& scratch_directory) {
+  DecodedStill decoded;
+  ProgramRun run = RunProgram({"mpeg2dec", "-o", "pgm", still}, scratch_directory);
+  // Its banner and closing count are expected; any other line is a warning.
+  std::istringstream lines(run.errors + run.output);
+  std::string line, warnings;
+  for (std::string text; std::getline(lines, text);) {
+    if (text.empty() || text.rfind("libmpeg2-", 0) == 0 ||
+        text.find("frames decoded") != std::string::npos) {
+      continue;
+    }
+    warnings += text + "\n";
+  }
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(scratch_directory)) {
+    files.push_back(entry.path().filename().string());
+  }
+  if (run.exit_status != 0 || !warnings.empty()) {
+    decoded.problem = "mpeg2dec exit " + std::to_string(run.exit_status) + ": " + warnings;
+    return decoded;
+  }
+  if (files.size() != 1 || files[0] != "0.pgm") {
+    decoded.problem = "mpeg2dec wrote " + std::to_string(files.size()) + " files, not one picture";
+    return decoded;
+  }
+  std::string pgm = ReadText(scratch_directory + "/0.pgm");
+  std::filesystem::remove(scratch_directory + "/0.pgm");
+  std::istringstream header(pgm);
+  std::string magic;
+  int pgm_width = 0, pgm_height = 0, max = 0;
+  header >> magic >> pgm_width >> pgm_height >> max;
+  size_t data = static_cast<size_t>(header.tellg()) + 1;
+  // libmpeg2's pgm holds the luma rows, then the two chroma planes side by side below them.
+  if (magic != "P5" || pgm_width != width || pgm_height != height * 3 / 2 ||
+      pgm.size() != data + static_cast<size_t>(pgm_width) * pgm_height) {
+    decoded.problem = "mpeg2dec picture is " + std::to_string(pgm_width) + " x " +
+                      std::to_string(pgm_height) + " (" + magic + ")";
+    return decoded;
+  }
+  decoded.ok = true;
+  decoded.width = width;
+  decoded.height = height;
+  decoded.luma.assign(pgm.begin() + static_cast<long>(data),
+                      pgm.begin() + static_cast<long>(data) + static_cast<long>(width) * height);
+  return decoded;
+}
+
+}  // namespace qv::testing

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Runs programs for the tests and benchmarks, and has MPEG-2 stills decoded by two
+// independent decoders: ffmpeg (libavcodec) and mpeg2dec (libmpeg2).
+namespace qv::testing {
+
+struct ProgramRun {
+  int exit_status = -1;  // -1: could not start or did not exit normally
+  std::string output;    // standard output
+  std::string errors;    // standard error
+};
+
+// Starts `arguments[0]` (searched on PATH) with the arguments, in `directory` when not empty,
+// and waits for it.
+ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::string& directory = "");
+
+struct DecodedStill {
+  bool ok = false;
+  std::string problem;  // what went wrong, for the failure message
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> luma;
+};
+
+// Decodes with `ffmpeg -v error` into raw 4:2:0; any message on its error output is a failure,
+// and so is anything but exactly one picture of width x height.
+DecodedStill DecodeWithFfmpeg(const std::string& still, int width, int height,
+                              const std::string& scratch_directory);
+
+// Decodes with `mpeg2dec -o pgm` in `scratch_directory` (which must be empty); anything but
+// exactly one picture of width x height, or any warning, is a failure.
+DecodedStill DecodeWithMpeg2dec(const std::string& still, int width, int height,
+                                const std::string& scratch_directory);
+
+}  // namespace qv::testing

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/bitmap.h"
+
+// Synthetic pictures for the logo and still tests and the benchmark, made in code so no
+// picture has to be fetched.
+namespace qv::testing {
+
+enum class PictureKind {
+  kPhoto,       // smooth shapes, soft shading, fine texture and sharp edges
+  kPortrait,    // large soft gradients with little detail
+  kFlatLogo,    // a few solid shapes on a plain ground
+  kText,        // dark glyph-like strokes on white
+  kGradient,    // colour ramps
+  kNoise,       // uniform random samples, every channel
+  kFineDetail,  // thin lines and checkerboards near the sampling limit
+  kInterlaced,  // a moving object seen by two fields at different times
+  kColourBars,  // saturated bars
+};
+
+const char* PictureKindName(PictureKind kind);
+std::vector<PictureKind> AllPictureKinds();
+
+// A 24-bit picture of the kind; the same seed gives the same picture.
+Bitmap MakePicture(PictureKind kind, int32_t width, int32_t height, uint32_t seed = 1);
+
+// Writes `bitmap` (24 bits per pixel, or 8 for greyscale) as a baseline JPEG with libjpeg.
+void WriteJpeg(const Bitmap& bitmap, const std::string& path, int quality = 90,
+               bool greyscale = false);
+
+// The luma plane a still encoder starts from: Y' in studio range, rounded, with the
+// weights of red and blue (BT.601 by default).
+std::vector<uint8_t> StudioLuma(const Bitmap& bitmap, double kr = 0.299, double kb = 0.114);
+
+double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
+}  // namespace qv::testing

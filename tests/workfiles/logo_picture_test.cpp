@@ -1,0 +1,215 @@
+#include "workfiles/logo_picture.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/file.h"
+#include "platform/io_error.h"
+#include "platform/little_endian.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_pictures.h"
+
+namespace qv {
+namespace {
+
+using testing::MakePicture;
+using testing::PictureKind;
+using testing::TempDir;
+
+constexpr const char* kInfoTail =
+    "...\r\rStandard picture size: [24 Bit], [720*576] or [720*480].\r\r"
+    "Will from top left corner intercept 720*576 sizes.";
+
+Bitmap Saved(const TempDir& dir, LogoKind kind) {
+  return LoadBitmap(dir.File(std::string(LogoPictureName(kind))));
+}
+
+TEST(LogoKinds, NamesAndConverterCommands) {
+  EXPECT_EQ(LogoPictureName(LogoKind::kBoot), "boot.bmp");
+  EXPECT_EQ(LogoPictureName(LogoKind::kMenu), "menu.bmp");
+  EXPECT_EQ(LogoPictureName(LogoKind::kRadio), "radio.bmp");
+  EXPECT_EQ(ConverterCommand(LogoKind::kBoot), "/c formatswitch.exe -c boot.bmp");
+  EXPECT_EQ(ConverterCommand(LogoKind::kMenu), "/c formatswitch.exe -c menu.bmp");
+  EXPECT_EQ(ConverterCommand(LogoKind::kRadio), "/c formatswitch.exe -c Radio.bmp");
+  EXPECT_EQ(LogoStillName(LogoKind::kRadio), "radio.m2v");
+  EXPECT_EQ(LogoPartitionName(LogoKind::kMenu), "menu");
+}
+
+TEST(LogoPicture, StandardBitmapsAreAcceptedSilentlyInTheFiftyFourByteLayout) {
+  TempDir dir;
+  for (int height : {576, 480}) {
+    Bitmap source = MakePicture(PictureKind::kPhoto, 720, height);
+    SaveBitmap(source, dir.File("chosen.bmp"));
+    LogoPictureResult result =
+        PrepareLogoPicture(dir.File("chosen.bmp"), LogoKind::kMenu, dir.path());
+    EXPECT_TRUE(result.accepted);
+    EXPECT_TRUE(result.messages.empty());
+    EXPECT_EQ(result.preview.file, dir.File("chosen.bmp"));
+    EXPECT_FALSE(result.preview.picture);
+    std::vector<uint8_t> file = ReadWholeFile(dir.File("menu.bmp"));
+    EXPECT_EQ(file.size(), 54u + 2160u * static_cast<size_t>(height));
+    EXPECT_EQ(ReadLe32(&file[10]), 54u);
+    EXPECT_EQ(ReadLe32(&file[22]), static_cast<uint32_t>(height));
+    EXPECT_EQ(Saved(dir, LogoKind::kMenu).pixels, source.pixels);
+  }
+}
+
+TEST(LogoPicture, OffSizePicturesAreCutOrExtendedFromTheTopLeftWithTheSizeMessage) {
+  TempDir dir;
+  struct Case {
+    int width, height, new_height;
+  };
+  for (Case c :
+       {Case{800, 600, 576}, Case{640, 528, 480}, Case{720, 529, 576}, Case{100, 900, 576}}) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    Bitmap source = MakePicture(PictureKind::kGradient, c.width, c.height);
+    SaveBitmap(source, dir.File("in.bmp"));
+    LogoPictureResult result =
+        PrepareLogoPicture(dir.File("in.bmp"), LogoKind::kBoot, dir.path() + "/");
+    ASSERT_TRUE(result.accepted);
+    ASSERT_EQ(result.messages.size(), 1u);
+    EXPECT_EQ(result.messages[0].kind, LogoMessage::Kind::kInformation);
+    EXPECT_EQ(result.messages[0].text,
+              "Quorvane: The size of the picture: " + std::to_string(c.width) + "*" +
+                  std::to_string(c.height) + kInfoTail);
+    Bitmap saved = Saved(dir, LogoKind::kBoot);
+    ASSERT_EQ(saved.width, 720);
+    ASSERT_EQ(saved.height, c.new_height);
+    ASSERT_EQ(saved.bits_per_pixel, 24);
+    int white_columns = 0, white_rows = 0;
+    for (int x = 0; x < 720; ++x) {
+      bool kept = x < c.width;
+      if (!kept && PixelColour(saved, x, 0) == 0xFFFFFF &&
+          PixelColour(saved, x, c.new_height - 1) == 0xFFFFFF) {
+        ++white_columns;
+      }
+      if (kept) {
+        ASSERT_EQ(PixelColour(saved, x, 1), PixelColour(source, x, 1));
+      }
+    }
+    for (int y = 0; y < c.new_height; ++y) {
+      if (y < c.height) {
+        ASSERT_EQ(PixelColour(saved, 3, y), PixelColour(source, 3, y));
+      } else if (PixelColour(saved, 0, y) == 0xFFFFFF && PixelColour(saved, 5, y) == 0xFFFFFF) {
+        ++white_rows;
+      }
+    }
+    EXPECT_EQ(white_columns, std::max(0, 720 - c.width));
+    EXPECT_EQ(white_rows, std::max(0, c.new_height - c.height));
+  }
+}
+
+TEST(LogoPicture, PicturesThatAreNotTwentyFourBitAreRejectedWithTheDepthMessage) {
+  TempDir dir;
+  // An 8-bit bitmap of the standard size and one of another size.
+  for (int width : {720, 300}) {
+    Bitmap grey;
+    grey.width = width;
+    grey.height = 576;
+    grey.bits_per_pixel = 8;
+    for (uint32_t i = 0; i < 256; ++i)
+      grey.palette.push_back(i * 0x010101);
+    grey.pixels.assign(grey.RowBytes() * 576, 100);
+    SaveBitmap(grey, dir.File("grey.bmp"));
+    LogoPictureResult result =
+        PrepareLogoPicture(dir.File("grey.bmp"), LogoKind::kRadio, dir.path());
+    EXPECT_FALSE(result.accepted);
+    ASSERT_EQ(result.messages.size(), 1u);
+    EXPECT_EQ(result.messages[0].kind, LogoMessage::Kind::kError);
+    EXPECT_EQ(result.messages[0].text, "Quorvane: Open File Error: File pixel wrong, pixel is 24!");
+    EXPECT_EQ(Saved(dir, LogoKind::kRadio).bits_per_pixel, 8);  // the re-saved rejected picture
+  }
+  // A greyscale JPEG decodes to 8 bits per pixel.
+  testing::WriteJpeg(MakePicture(PictureKind::kPortrait, 720, 576), dir.File("grey.jpg"), 90, true);
+  LogoPictureResult result = PrepareLogoPicture(dir.File("grey.jpg"), LogoKind::kBoot, dir.path());
+  EXPECT_FALSE(result.accepted);
+  ASSERT_EQ(result.messages.size(), 1u);
+  EXPECT_EQ(result.messages[0].text, kPixelDepthMessage);
+  ASSERT_TRUE(result.preview.picture);
+  EXPECT_EQ(result.preview.picture->bits_per_pixel, 8);
+}
+
+TEST(LogoPicture, ColourJpegsTakeTheJpegPathWhateverTheCaseOfTheExtension) {
+  TempDir dir;
+  Bitmap source = MakePicture(PictureKind::kPortrait, 800, 600);
+  testing::WriteJpeg(source, dir.File("Logo.JPG"), 95);
+  LogoPictureResult result = PrepareLogoPicture(dir.File("Logo.JPG"), LogoKind::kBoot, dir.path());
+  ASSERT_TRUE(result.accepted);
+  ASSERT_TRUE(result.preview.picture);
+  EXPECT_EQ(result.preview.picture->width, 800);  // the preview shows the decoded JPEG
+  EXPECT_EQ(result.preview.picture->bits_per_pixel, 24);
+  ASSERT_EQ(result.messages.size(), 1u);
+  EXPECT_NE(result.messages[0].text.find("800*600"), std::string::npos);
+  Bitmap saved = Saved(dir, LogoKind::kBoot);
+  EXPECT_EQ(saved.width, 720);
+  EXPECT_EQ(saved.height, 576);
+  // Decoded colours are close to the source's (a smooth picture at quality 95).
+  for (int y : {10, 300, 570}) {
+    uint32_t a = PixelColour(saved, 360, y), b = PixelColour(source, 360, y);
+    for (int shift : {0, 8, 16}) {
+      EXPECT_NEAR(static_cast<int>((a >> shift) & 0xFF), static_cast<int>((b >> shift) & 0xFF), 6);
+    }
+  }
+}
+
+TEST(LogoPicture, DamagedJpegsRaiseTheDecodersOwnError) {
+  TempDir dir;
+  testing::WriteJpeg(MakePicture(PictureKind::kPhoto, 320, 240), dir.File("good.jpg"));
+  std::vector<uint8_t> good = ReadWholeFile(dir.File("good.jpg"));
+  struct Case {
+    std::vector<uint8_t> bytes;
+    const char* text;
+  };
+  std::vector<uint8_t> truncated(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
+  std::vector<uint8_t> not_jpeg = {'h', 'e', 'l', 'l', 'o', 0, 0, 0};
+  std::vector<uint8_t> header_only(good.begin(), good.begin() + 40);
+  for (const Case& c :
+       {Case{truncated, "Premature end of JPEG file"}, Case{not_jpeg, "Not a JPEG file"},
+        Case{header_only, "JPEG"}, Case{{}, "Empty input file"}}) {
+    WriteWholeFile(dir.File("bad.jpg"), c.bytes);
+    try {
+      PrepareLogoPicture(dir.File("bad.jpg"), LogoKind::kMenu, dir.path());
+      ADD_FAILURE() << "accepted a damaged JPEG";
+    } catch (const IoError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.text), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_THROW(PrepareLogoPicture(dir.File("missing.jpg"), LogoKind::kMenu, dir.path()), IoError);
+  WriteWholeFile(dir.File("bad.bmp"), good);  // a JPEG named .bmp
+  EXPECT_THROW(PrepareLogoPicture(dir.File("bad.bmp"), LogoKind::kMenu, dir.path()), IoError);
+}
+
+TEST(LogoPicture, OtherExtensionsAreRefusedWithoutTouchingTheLogoPicture) {
+  TempDir dir;
+  Bitmap earlier = MakePicture(PictureKind::kFlatLogo, 720, 576);
+  SaveBitmap(earlier, dir.File("boot.bmp"));
+  SaveBitmap(earlier, dir.File("picture.png"));
+  for (const char* name : {"picture.png", "picture", "picture.jpeg"}) {
+    LogoPictureResult result = PrepareLogoPicture(dir.File(name), LogoKind::kBoot, dir.path());
+    EXPECT_FALSE(result.accepted);
+    ASSERT_EQ(result.messages.size(), 1u);
+    EXPECT_EQ(result.messages[0].kind, LogoMessage::Kind::kError);
+    EXPECT_EQ(result.messages[0].text, kPictureTypeMessage);
+    EXPECT_FALSE(result.preview.picture);
+    EXPECT_TRUE(result.preview.file.empty());
+  }
+  EXPECT_EQ(Saved(dir, LogoKind::kBoot).pixels, earlier.pixels);
+}
+
+TEST(CheckPicture, ReadsTheDepthFromTheSavedFile) {
+  TempDir dir;
+  Bitmap picture = MakePicture(PictureKind::kGradient, 720, 480);
+  std::vector<LogoMessage> messages;
+  WriteWholeFile(dir.File("short.bmp"), std::vector<uint8_t>(29, 0));
+  EXPECT_FALSE(CheckPicture(picture, dir.File("short.bmp"), messages));
+  std::vector<uint8_t> header(54, 0);
+  WriteLe16(&header[28], 24);
+  WriteWholeFile(dir.File("depth.bmp"), header);
+  EXPECT_TRUE(CheckPicture(picture, dir.File("depth.bmp"), messages));
+  EXPECT_TRUE(messages.empty());
+  WriteLe16(&header[28], 32);
+  WriteWholeFile(dir.File("depth.bmp"), header);
+  EXPECT_FALSE(CheckPicture(picture, dir.File("depth.bmp"), messages));
+}
+
+}  // namespace
+}  // namespace qv

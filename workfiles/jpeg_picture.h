@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+#include "platform/bitmap.h"
+
+namespace qv {
+
+// Decodes a JPEG file at full size into a bitmap: a colour picture gives 24 bits per pixel,
+// a greyscale one 8 bits per pixel with a grey colour table. Any error or warning of the
+// decoder (a corrupt or cut-short file included) raises IoError with the decoder's own text.
+Bitmap DecodeJpegFile(const std::string& path);
+
+}  // namespace qv
