@@ -1,20 +1,67 @@
 #include "cli/sample_command.h"
 
+#include <filesystem>
+#include <sstream>
+
+#include "cli/sample_pictures.h"
+#include "formatswitch/converter.h"
 #include "image/partition_directory.h"
 #include "platform/file.h"
+#include "platform/io_error.h"
 #include "tests/support/image_builder.h"
+#include "workfiles/parameter_files.h"
 
 namespace qv::cli {
 
+namespace {
+
+// The three logo stills, encoded from the sample logos as the tool's still converter
+// encodes a chosen picture.
+std::vector<std::vector<uint8_t>> SampleStills() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "quorvane-sample-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw IoError("I/O error: no temporary directory");
+  const std::string directory = pattern;
+  std::vector<std::vector<uint8_t>> stills;
+  try {
+    WriteWholeFile(directory + "/PAL.par", {reinterpret_cast<const uint8_t*>(kPalParContent.data()),
+                                            kPalParContent.size()});
+    for (int kind = 0; kind < 3; ++kind) {
+      const std::string name = std::string(kind == 0 ? "boot" : kind == 1 ? "menu" : "radio");
+      SaveBitmap(DrawSampleLogo(kind), directory + "/" + name + ".bmp");
+      std::ostringstream messages;
+      if (!formatswitch::ConvertPicture(name + ".bmp", directory, messages)) {
+        throw IoError("the sample logo could not be encoded: " + messages.str());
+      }
+      stills.push_back(ReadWholeFile(directory + "/" + name + ".m2v"));
+    }
+  } catch (...) {
+    std::filesystem::remove_all(directory);
+    throw;
+  }
+  std::filesystem::remove_all(directory);
+  return stills;
+}
+
+}  // namespace
+
 int RunSample(const std::string& out, const std::string& variant_name, std::ostream& report) {
-  Variant variant = variant_name == "app" ? kAppImage : variant_name == "all" ? kAllImage : kFullImage;
+  Variant variant = variant_name == "app"   ? kAppImage
+                    : variant_name == "all" ? kAllImage
+                                            : kFullImage;
   testing::ImageSpec spec = testing::DefaultImageSpec(variant);
+  std::vector<std::vector<uint8_t>> stills = SampleStills();
+  for (testing::PartitionSpec& partition : spec.partitions) {
+    if (partition.name == "boot") partition.data = stills[0];
+    if (partition.name == "menu") partition.data = stills[1];
+    if (partition.name == "radio") partition.data = stills[2];
+  }
   std::vector<uint8_t> image = testing::BuildFlashImage(spec);
   bool download = out.size() >= 4 && EqualsIgnoringCase(out.substr(out.size() - 4), ".dld");
   if (download) image = testing::BuildDownload(image, testing::DownloadSpecFor(spec));
   WriteFileAtomically(out, image);
-  report << "wrote " << out << " (" << (download ? "download file, " : "flash image, ") << variant_name
-         << " variant, " << image.size() << " bytes)\n";
+  report << "wrote " << out << " (" << (download ? "download file, " : "flash image, ")
+         << variant_name << " variant, " << image.size() << " bytes, with MPEG-2 logo stills)\n";
   return 0;
 }
 
