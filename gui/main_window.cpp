@@ -52,7 +52,8 @@ QString DialogFilter(const std::string& filter) {
 }  // namespace
 
 MainWindow::MainWindow(JobState& job, FormOptions options)
-    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint), form_(*this, job, std::move(options)) {
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      form_(*this, job, std::move(options)) {
   setObjectName("FormMain");
   setFixedSize(kClientWidth, kClientHeight);
   setFont(ArialPixels(14));
@@ -62,7 +63,8 @@ MainWindow::MainWindow(JobState& job, FormOptions options)
   setPalette(colours);
   setAutoFillBackground(true);
   BuildControls();
-  if (QScreen* screen = QApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
+  if (QScreen* screen = QApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
 
   Run(&TFormMain::FormCreate, nullptr);
   for (auto& [box, edit] : edits_) {
@@ -84,7 +86,9 @@ void MainWindow::BuildControls() {
   column->setObjectName("P_Picture");
   column->setGeometry(kMainWidth, kBannerHeight, kClientWidth - kMainWidth, kMainHeight);
   const std::array<std::tuple<const char*, int, Preview*>, 3> pictures = {
-      {{"P_Menu", 0, &form_.I_Boot}, {"P_Boot", 124, &form_.I_Menu}, {"P_Radio", 248, &form_.I_Radio}}};
+      {{"P_Menu", 0, &form_.I_Boot},
+       {"P_Boot", 124, &form_.I_Menu},
+       {"P_Radio", 248, &form_.I_Radio}}};
   for (const auto& [name, top, preview] : pictures) {
     QFrame* panel = LoweredPanel(column, name, QRect(0, top, 164, 124));
     auto* image = new QLabel(panel);
@@ -124,14 +128,19 @@ void MainWindow::BuildControls() {
     top += 25;
   }
 
-  QFrame* strip = LoweredPanel(this, "P_Button", QRect(0, kClientHeight - kButtonStripHeight, kClientWidth, kButtonStripHeight));
-  AddCommandButton(strip, 300, "Reset", "black", form_.SB_Reset, &TFormMain::SB_ResetClick, int(Glyph::kReset));
-  AddCommandButton(strip, 470, "Start", "blue", form_.SB_Start, &TFormMain::SB_StartClick, int(Glyph::kStart));
-  AddCommandButton(strip, 640, "Cancel", "red", form_.SB_Close, &TFormMain::SB_CloseClick, int(Glyph::kCancel));
+  QFrame* strip =
+      LoweredPanel(this, "P_Button",
+                   QRect(0, kClientHeight - kButtonStripHeight, kClientWidth, kButtonStripHeight));
+  AddCommandButton(strip, 300, "Reset", "black", form_.SB_Reset, &TFormMain::SB_ResetClick,
+                   int(Glyph::kReset));
+  AddCommandButton(strip, 470, "Start", "blue", form_.SB_Start, &TFormMain::SB_StartClick,
+                   int(Glyph::kStart));
+  AddCommandButton(strip, 640, "Cancel", "red", form_.SB_Close, &TFormMain::SB_CloseClick,
+                   int(Glyph::kCancel));
 }
 
-QLineEdit* MainWindow::AddRow(QWidget* panel, int top, const char* text, EditBox& box, Button* button,
-                              Handler handler) {
+QLineEdit* MainWindow::AddRow(QWidget* panel, int top, const char* text, EditBox& box,
+                              Button* button, Handler handler) {
   auto* label = new QLabel(text, panel);
   label->setObjectName(QString("L_") + (box.name + 2));
   label->setFont(ArialPixels(14));
@@ -147,9 +156,8 @@ QLineEdit* MainWindow::AddRow(QWidget* panel, int top, const char* text, EditBox
   QPalette colours = edit->palette();
   colours.setColor(QPalette::Text, QColor(0, 0, 128));
   edit->setPalette(colours);
-  connect(edit, &QLineEdit::textEdited, this, [this, &box](const QString& value) {
-    box.Type(value.toStdString());
-  });
+  connect(edit, &QLineEdit::textEdited, this,
+          [this, &box](const QString& value) { box.Type(value.toStdString()); });
   edits_.emplace_back(&box, edit);
 
   if (button) {
@@ -165,15 +173,17 @@ QLineEdit* MainWindow::AddRow(QWidget* panel, int top, const char* text, EditBox
   return edit;
 }
 
-QAbstractButton* MainWindow::AddCommandButton(QWidget* panel, int left, const char* caption, const char* colour,
-                                              Button& button, Handler handler, int glyph) {
+QAbstractButton* MainWindow::AddCommandButton(QWidget* panel, int left, const char* caption,
+                                              const char* colour, Button& button, Handler handler,
+                                              int glyph) {
   auto* tool = new QToolButton(panel);
   tool->setObjectName(button.name);
   tool->setGeometry(left, 4, 100, 40);
   tool->setAutoRaise(true);
   tool->setText(caption);
   tool->setFont(ArialPixels(14, true));
-  tool->setStyleSheet(QString("QToolButton { color: %1; }").arg(colour));
+  tool->setStyleSheet(
+      QString("QToolButton { color: %1; } QToolButton:disabled { color: gray; }").arg(colour));
   tool->setIcon(GlyphPicture(static_cast<Glyph>(glyph), 24));
   tool->setIconSize(QSize(24, 24));
   tool->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -193,7 +203,8 @@ void MainWindow::Run(Handler handler, const Control* sender) {
     if (message_hook) {
       message_hook(MessageKind::kPlain, error.what());
     } else {
-      QMessageBox box(QMessageBox::Critical, kApplicationTitle, error.what(), QMessageBox::Ok, this);
+      QMessageBox box(QMessageBox::Critical, kApplicationTitle, error.what(), QMessageBox::Ok,
+                      this);
       box.exec();
     }
     return;
@@ -215,18 +226,23 @@ void MainWindow::SyncFromModel() {
     colours.setColor(QPalette::Base, box->colour == BoxColour::kWindow ? window : button_face);
     edit->setPalette(colours);
   }
-  for (auto& [button, widget] : buttons_) widget->setEnabled(button->enabled);
+  for (auto& [button, widget] : buttons_)
+    widget->setEnabled(button->enabled);
   for (size_t i = 0; i < previews_.size(); ++i) {
     auto& [preview, label] = previews_[i];
     if (shown_pictures_[i] == preview->picture_path) continue;
     shown_pictures_[i] = preview->picture_path;
-    label->setPixmap(preview->picture_path.empty() ? QPixmap() : QPixmap(QString::fromStdString(preview->picture_path)));
+    label->setPixmap(preview->picture_path.empty()
+                         ? QPixmap()
+                         : QPixmap(QString::fromStdString(preview->picture_path)));
   }
 }
 
-std::optional<std::string> MainWindow::ShowOpenDialog(const std::string& filter, const std::string& title) {
+std::optional<std::string> MainWindow::ShowOpenDialog(const std::string& filter,
+                                                      const std::string& title) {
   if (dialog_hook) return dialog_hook(filter, title);
-  QString chosen = QFileDialog::getOpenFileName(this, QString::fromStdString(title), QString(), DialogFilter(filter));
+  QString chosen = QFileDialog::getOpenFileName(this, QString::fromStdString(title), QString(),
+                                                DialogFilter(filter));
   if (chosen.isEmpty()) return std::nullopt;
   return chosen.toStdString();
 }
@@ -252,13 +268,17 @@ void MainWindow::CloseWaitBanner() {
   banner_.reset();
 }
 
-void MainWindow::ProcessPendingEvents() { QApplication::processEvents(); }
+void MainWindow::ProcessPendingEvents() {
+  QApplication::processEvents();
+}
 
 void MainWindow::EndProgram(int exit_code) {
   if (end_hook) return end_hook(exit_code);
   QApplication::exit(exit_code);
 }
 
-void MainWindow::ControlsChanged() { SyncFromModel(); }
+void MainWindow::ControlsChanged() {
+  SyncFromModel();
+}
 
 }  // namespace qv::gui

@@ -1,0 +1,208 @@
+// The real window, driven with QTest on Qt's offscreen platform (or on a real X server under
+// xvfb-run, where the test also saves screenshots of the three states).
+#include "gui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTest>
+#include <QToolButton>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "download/download_file.h"
+#include "image/settings.h"
+#include "platform/file.h"
+#include "platform/ini_profile.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/opened_job.h"
+#include "tests/support/temp_dir.h"
+
+namespace qv {
+namespace {
+
+class Window : public ::testing::Test {
+ protected:
+  Window() : job_(std::make_unique<JobState>()) {
+    std::filesystem::create_directory(dir_.File("work"));
+    window_ =
+        std::make_unique<gui::MainWindow>(*job_, FormOptions{dir_.File("work") + "/", "", 60000});
+    window_->dialog_hook = [this](const std::string&,
+                                  const std::string& title) -> std::optional<std::string> {
+      titles_.push_back(title);
+      if (answers_.empty()) return std::nullopt;
+      std::string answer = answers_.front();
+      answers_.erase(answers_.begin());
+      return answer;
+    };
+    window_->message_hook = [this](MessageKind kind, const std::string& text) {
+      messages_.push_back({kind, text});
+    };
+    window_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  }
+
+  template <typename T = QWidget>
+  T* Find(const char* name) {
+    T* widget = window_->findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  void Click(const char* name) { QTest::mouseClick(Find<QToolButton>(name), Qt::LeftButton); }
+  std::string Sample(Variant variant, const std::string& name) {
+    testing::ImageSpec spec = testing::DefaultImageSpec(variant);
+    std::vector<uint8_t> bytes = testing::BuildFlashImage(spec);
+    if (name.ends_with(".dld"))
+      bytes = testing::BuildDownload(bytes, testing::DownloadSpecFor(spec));
+    WriteWholeFile(dir_.File(name), bytes);
+    return dir_.File(name);
+  }
+  void Screenshot(const char* state) {
+    const char* directory = std::getenv("QUORVANE_SCREENSHOT_DIR");
+    if (!directory || QGuiApplication::platformName() == "offscreen") return;
+    QApplication::processEvents();
+    QTest::qWait(200);
+    QPixmap shot = window_->screen()->grabWindow(window_->winId());
+    std::filesystem::create_directories(directory);
+    shot.save(QString::fromStdString(std::string(directory) + "/" + state + ".png"));
+  }
+
+  testing::TempDir dir_;
+  std::unique_ptr<JobState> job_;
+  std::unique_ptr<gui::MainWindow> window_;
+  std::vector<std::string> answers_;
+  std::vector<std::string> titles_;
+  std::vector<std::pair<MessageKind, std::string>> messages_;
+};
+
+TEST_F(Window, StartsInTheResetState) {
+  EXPECT_EQ(window_->windowTitle().toStdString(), "Quorvane[1.0.00] -- Mode: STi710X");
+  for (const char* name : {"SB_Start", "SB_Boot", "SB_Menu", "SB_Radio", "SB_Default", "SB_Key"}) {
+    EXPECT_FALSE(Find(name)->isEnabled()) << name;
+  }
+  for (const char* name : {"SB_OpenFile", "SB_Reset", "SB_Close"})
+    EXPECT_TRUE(Find(name)->isEnabled()) << name;
+  const QColor button_face = QApplication::palette().color(QPalette::Button);
+  for (const char* name : {"E_ModeID", "E_HttpManuAddr", "E_HttpAutoAddr", "E_AppFile", "E_AllFile",
+                           "E_DataFile", "E_DefaultFile", "E_KeyFile"}) {
+    QLineEdit* edit = Find<QLineEdit>(name);
+    EXPECT_TRUE(edit->isReadOnly()) << name;
+    EXPECT_TRUE(edit->text().isEmpty()) << name;
+    EXPECT_EQ(edit->palette().color(QPalette::Base), button_face) << name;
+  }
+  EXPECT_EQ(Find<QLineEdit>("E_ModeID")->maxLength(), 20);
+  EXPECT_EQ(Find<QLineEdit>("E_KeyFile")->maxLength(), 255);
+  Screenshot("1-reset");
+}
+
+TEST_F(Window, OpenTypeAndStartBuildTheDownloadFile) {
+  answers_.push_back(Sample(kAllImage, "box.bin"));
+  Click("SB_OpenFile");
+  EXPECT_EQ(titles_, std::vector<std::string>{"Open *.bin & *.dld file"});
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(Find<QLineEdit>("E_OpenFile")->text().toStdString(), "box.bin");
+  EXPECT_EQ(Find<QLineEdit>("E_ModeID")->text().toStdString(), "QV7100-S");
+  EXPECT_EQ(Find<QLineEdit>("E_HttpManuAddr")->text().toStdString(),
+            "http://update.example.com/manual/");
+  EXPECT_TRUE(Find("SB_Start")->isEnabled());
+  QLineEdit* address = Find<QLineEdit>("E_HttpAutoAddr");
+  EXPECT_FALSE(address->isReadOnly());
+  EXPECT_EQ(address->palette().color(QPalette::Base),
+            QApplication::palette().color(QPalette::Base));
+  Screenshot("2-opened");
+
+  address->selectAll();
+  QTest::keyClicks(address, "http://typed.example/");
+  EXPECT_TRUE(window_->form().E_HttpAutoAddr.modified);
+  EXPECT_EQ(window_->form().E_HttpAutoAddr.text, "http://typed.example/");
+  Click("SB_Start");
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].second,
+            "Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]");
+
+  std::vector<uint8_t> merged;
+  ASSERT_TRUE(
+      ConvertDownloadBytes(ReadWholeFile(dir_.File("work/box_Merge.dld")), kAllImage, merged));
+  testing::OpenedJob reopened;
+  reopened.Open(kAllImage, merged);
+  ExtractHttpCfg(reopened.job());
+  LoadHttpSettings(reopened.job());
+  EXPECT_EQ(reopened.job().http_settings[1], "http://typed.example/");
+
+  // The built state: texts stay, the job's commands are off, the boxes read-only again.
+  EXPECT_FALSE(Find("SB_Start")->isEnabled());
+  EXPECT_TRUE(address->isReadOnly());
+  EXPECT_EQ(address->text().toStdString(), "http://typed.example/");
+  Screenshot("3-built");
+}
+
+TEST_F(Window, AFailedOpenShowsItsMessage) {
+  WriteWholeFile(dir_.File("odd.bin"), std::vector<uint8_t>(1000, 0));
+  answers_.push_back(dir_.File("odd.bin"));
+  Click("SB_OpenFile");
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].first, MessageKind::kError);
+  EXPECT_EQ(messages_[0].second, "Quorvane: Open file type error!");
+  EXPECT_EQ(Find<QLineEdit>("E_OpenFile")->text().toStdString(), "odd.bin");
+  EXPECT_FALSE(Find("SB_Start")->isEnabled());
+
+  // A run-time input/output error goes to the top-level handler.
+  answers_.push_back(dir_.File("absent.bin"));
+  Click("SB_OpenFile");
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_EQ(messages_[1].first, MessageKind::kPlain);
+  EXPECT_EQ(messages_[1].second, "File not found");
+}
+
+TEST_F(Window, ControlsSitWhereTheLayoutPutsThem) {
+  EXPECT_EQ(window_->size(), QSize(766, 530));
+  auto geometry = [this](const char* name) {
+    QWidget* widget = Find(name);
+    return QRect(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
+  };
+  EXPECT_EQ(geometry("Panel1"), QRect(0, 0, 766, 110));
+  EXPECT_EQ(geometry("P_Main"), QRect(0, 110, 602, 372));
+  EXPECT_EQ(geometry("P_Picture"), QRect(602, 110, 164, 372));
+  EXPECT_EQ(geometry("P_Button"), QRect(0, 482, 766, 48));
+  EXPECT_EQ(geometry("P_Menu"), QRect(602, 110, 164, 124));
+  EXPECT_EQ(geometry("P_Boot"), QRect(602, 234, 164, 124));
+  EXPECT_EQ(geometry("P_Radio"), QRect(602, 358, 164, 124));
+  EXPECT_EQ(geometry("I_Boot").size(), QSize(160, 120));
+  EXPECT_EQ(Find("I_Boot")->parentWidget()->objectName(), "P_Menu");
+  EXPECT_EQ(Find("I_Menu")->parentWidget()->objectName(), "P_Boot");
+  EXPECT_EQ(Find("I_Radio")->parentWidget()->objectName(), "P_Radio");
+  const char* boxes[] = {"E_OpenFile",     "E_Boot",    "E_Menu",    "E_Radio",
+                         "E_Default",      "E_Key",     "E_ModeID",  "E_HttpManuAddr",
+                         "E_HttpAutoAddr", "E_AppFile", "E_AllFile", "E_DataFile",
+                         "E_DefaultFile",  "E_KeyFile"};
+  for (int row = 0; row < 14; ++row) {
+    EXPECT_EQ(geometry(boxes[row]), QRect(165, 110 + 7 + 25 * row, 404, 22)) << boxes[row];
+  }
+  const char* buttons[] = {"SB_OpenFile", "SB_Boot", "SB_Menu", "SB_Radio", "SB_Default", "SB_Key"};
+  for (int row = 0; row < 6; ++row) {
+    EXPECT_EQ(geometry(buttons[row]), QRect(572, 110 + 7 + 25 * row, 25, 22)) << buttons[row];
+  }
+  EXPECT_EQ(geometry("SB_Reset"), QRect(300, 486, 100, 40));
+  EXPECT_EQ(geometry("SB_Start"), QRect(470, 486, 100, 40));
+  EXPECT_EQ(geometry("SB_Close"), QRect(640, 486, 100, 40));
+  EXPECT_EQ(Find<QToolButton>("SB_Close")->text().toStdString(), "Cancel");
+  // Labels: at x 12, three pixels below their box, inside the panel.
+  QLabel* label = Find<QLabel>("L_ModeID");
+  EXPECT_EQ(label->text().toStdString(), "ModeID:");
+  EXPECT_EQ(label->mapTo(window_.get(), QPoint(0, 0)), QPoint(12, 110 + 157 + 3));
+  EXPECT_LE(label->mapTo(window_.get(), QPoint(label->width(), 0)).x(), 165);
+}
+
+}  // namespace
+}  // namespace qv
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
