@@ -67,8 +67,8 @@ TEST_P(BuildEveryKind, WithoutChoicesTheOutputsAreTheImage) {
   ProgramRun run = Build({input});
   ASSERT_EQ(run.status, 0) << run.output;
   Variant variant = std::string(variant_name) == "app" ? kAppImage : std::string(variant_name) == "all" ? kAllImage : kFullImage;
-  testing::ImageSpec spec = testing::DefaultImageSpec(variant);
-  std::vector<uint8_t> original = testing::BuildFlashImage(spec);
+  std::vector<uint8_t> original =
+      std::string(extension) == ".bin" ? ReadWholeFile(input) : Converted(input, variant);
   if (std::string(extension) == ".bin") {
     EXPECT_EQ(run.output, "Information: Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]\n");
     EXPECT_EQ(FilesIn(work_.path()), (std::vector<std::string>{"box_Merge.bin", "box_Merge.dld"}));
