@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <span>
 #include <string_view>
 
@@ -44,8 +45,10 @@ bool WriteWorkingFiles(const JobState& job) {
   WriteRaw(directory + kBinToDldProgram, BinToDldProgramBytes(), true);
   WriteRaw(directory + kFormatSwitchProgram, FormatSwitchProgramBytes(), true);
 
+  // Each of the set must now be there as a file (a directory of that name is no working file).
   for (const char* name : kWorkingFileSet) {
-    if (!FileExists(directory + name)) return false;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(directory + name, error)) return false;
   }
   return true;
 }
