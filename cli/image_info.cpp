@@ -10,6 +10,7 @@
 #include "image/partitions.h"
 #include "image/settings.h"
 #include "platform/file.h"
+#include "platform/hex.h"
 #include "platform/ini_profile.h"
 #include "platform/io_error.h"
 
@@ -18,12 +19,6 @@
 namespace qv::cli {
 
 namespace {
-
-std::string Hex(uint64_t value, int digits = 0) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
-  return text;
-}
 
 bool EndsWithDld(const std::string& path) {
   std::string extension = std::filesystem::path(path).extension().string();
@@ -120,7 +115,8 @@ std::optional<ImageInfo> GatherImageInfo(const std::string& path, std::string& e
     std::string httpcfg;
     for (int i = 0; i < job->directory.UsableCount(); ++i) {
       const DirectoryEntry& entry = job->directory.entries[i];
-      if (entry.NameIs("httpcfg")) httpcfg.assign(job->Slot(i).begin(), job->Slot(i).begin() + entry.Length());
+      if (entry.NameIs("httpcfg"))
+        httpcfg.assign(job->Slot(i).begin(), job->Slot(i).begin() + entry.Length());
     }
     for (const HttpSettingKey& key : kHttpSettingKeys) {
       info.http[key.kind - 1] = ReadProfileString(httpcfg, key.section, key.key);
@@ -185,7 +181,8 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
       << "\n";
   out << "\nmodel id:           " << info.model_id << "\n";
   for (const HttpSettingKey& key : kHttpSettingKeys) {
-    std::snprintf(line, sizeof line, "%-20s%s\n", (std::string(key.key) + ":").c_str(), info.http[key.kind - 1].c_str());
+    std::snprintf(line, sizeof line, "%-20s%s\n", (std::string(key.key) + ":").c_str(),
+                  info.http[key.kind - 1].c_str());
     out << line;
   }
   if (info.problem) out << "\nerror: " << *info.problem << "\n";
@@ -215,9 +212,11 @@ void PrintImageInfoJson(const ImageInfo& info, std::ostream& out) {
   }
   const ManufacturerBlock& block = info.manufacturer;
   uint64_t stb_id = 0;
-  for (int i = 7; i >= 0; --i) stb_id = (stb_id << 8) | block.stb_id[i];
+  for (int i = 7; i >= 0; --i)
+    stb_id = (stb_id << 8) | block.stb_id[i];
   json http = json::object();
-  for (const HttpSettingKey& key : kHttpSettingKeys) http[key.key] = info.http[key.kind - 1];
+  for (const HttpSettingKey& key : kHttpSettingKeys)
+    http[key.key] = info.http[key.kind - 1];
 
   json document = {
       {"kind", info.is_download ? "download" : "flash"},

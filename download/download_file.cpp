@@ -12,18 +12,13 @@
 
 #include "download/crc32.h"
 #include "platform/file.h"
+#include "platform/hex.h"
 #include "platform/io_error.h"
 #include "platform/little_endian.h"
 
 namespace qv {
 
 namespace {
-
-std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
 
 const char* RecordName(uint8_t tag) {
   switch (tag) {

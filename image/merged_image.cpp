@@ -8,6 +8,7 @@
 #include "image/partitions.h"
 #include "image/variant.h"
 #include "platform/file.h"
+#include "platform/hex.h"
 
 namespace qv {
 
@@ -17,12 +18,6 @@ constexpr size_t kCopyPiece = 512 * 1024;  // carried-over ranges go through one
 
 uint64_t RoundUp16Wide(uint64_t value) {
   return (value + 15) & ~uint64_t{15};
-}
-
-std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
 }
 
 std::string Describe(const DirectoryEntry& entry, int index) {

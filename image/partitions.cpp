@@ -7,6 +7,7 @@
 #include "app/job_state.h"
 #include "image/variant.h"
 #include "platform/file.h"
+#include "platform/hex.h"
 
 namespace qv {
 
@@ -33,12 +34,6 @@ const char* TargetDescription(Target target) {
       return "partition slot";
   }
   return "";
-}
-
-std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
 }
 
 // The entry's name as a message can show it: printable ASCII kept, other bytes as \xNN.

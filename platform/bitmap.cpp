@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/file.h"
+#include "platform/hex.h"
 #include "platform/io_error.h"
 #include "platform/little_endian.h"
 
@@ -21,12 +22,6 @@ constexpr int64_t kMaxDimension = 32768;
 
 [[noreturn]] void Refuse(const std::string& what) {
   throw IoError("Bitmap file: " + what);
-}
-
-std::string Hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
 }
 
 // Bounds-checked little-endian reads from the whole file.
