@@ -157,7 +157,7 @@ QLineEdit* MainWindow::AddRow(QWidget* panel, int top, const char* text, EditBox
   colours.setColor(QPalette::Text, QColor(0, 0, 128));
   edit->setPalette(colours);
   connect(edit, &QLineEdit::textEdited, this,
-          [this, &box](const QString& value) { box.Type(value.toStdString()); });
+          [&box](const QString& value) { box.Type(value.toStdString()); });
   edits_.emplace_back(&box, edit);
 
   if (button) {
