@@ -401,6 +401,7 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
   std::vector<int> sample_rows;
   for (int row = 2; row < mb_height; row += 6)
     sample_rows.push_back(row);
+  if (sample_rows.empty()) sample_rows = all_rows;  // fewer than three rows: all of them
   auto estimated_bytes = [&](int index) {
     code_rows(index, sample_rows);
     int64_t sampled = 0;
