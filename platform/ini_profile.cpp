@@ -88,6 +88,13 @@ std::string_view StripQuotes(std::string_view value) {
   return value;
 }
 
+// What completes the line end of a text whose last line has none (the file's last line, or
+// one cut off after its CR), so that a line added after it stands on a line of its own.
+std::string_view LineEndToComplete(std::string_view text) {
+  if (text.empty() || text.back() == '\n') return "";
+  return text.back() == '\r' ? "\n" : "\r\n";
+}
+
 }  // namespace
 
 std::string ReadProfileString(std::string_view text, std::string_view section,
@@ -110,7 +117,7 @@ std::string WriteProfileString(std::string_view text, std::string_view section,
   if (!start) {
     // A new section at the end of the file, set off by a blank line.
     if (!lines.empty()) {
-      if (result.back() != '\n') result += "\r\n";
+      result += LineEndToComplete(text);
       if (!IsBlank(text, lines.back())) result += "\r\n";
     }
     result +=
@@ -130,9 +137,8 @@ std::string WriteProfileString(std::string_view text, std::string_view section,
     if (!IsBlank(text, line)) last_filled = i;
   }
   const Line& after = lines[last_filled];
-  std::string insertion = std::string(key) + "=" + std::string(value) + "\r\n";
-  if (after.end == after.content_end)
-    insertion = "\r\n" + insertion;  // the file's last line had no end
+  std::string insertion = std::string(LineEndToComplete(text.substr(0, after.end))) +
+                          std::string(key) + "=" + std::string(value) + "\r\n";
   result.insert(after.end, insertion);
   return result;
 }

@@ -45,5 +45,23 @@ TEST(FuzzFindings, TheStillEncoderTakesPicturesOfOneAndTwoMacroblockRows) {
   }
 }
 
+// A key written after a last line that ends in CR without LF was joined to that line, so the
+// value typed into the window was lost without a word; the CR LF is completed instead.
+TEST(FuzzFindings, IniKeysWrittenAfterALastLineWithoutItsLineFeed) {
+  const std::string text = "[Http Manual cfg]\r\nother=1\r";
+  std::string written = WriteProfileString(text, "Http Manual cfg", "httpManualAddr", "http://x/");
+  EXPECT_EQ(written, "[Http Manual cfg]\r\nother=1\r\nhttpManualAddr=http://x/\r\n");
+  EXPECT_EQ(ReadProfileString(written, "Http Manual cfg", "httpManualAddr"), "http://x/");
+  EXPECT_EQ(ReadProfileString(written, "Http Manual cfg", "other"), "1");
+
+  written = WriteProfileString(text, "Http Auto cfg", "httpAutoAddr", "http://y/");
+  EXPECT_EQ(written,
+            "[Http Manual cfg]\r\nother=1\r\n\r\n[Http Auto cfg]\r\nhttpAutoAddr=http://y/\r\n");
+  EXPECT_EQ(ReadProfileString(written, "Http Manual cfg", "other"), "1");
+
+  // A last line without any line end is ended with CR LF, as before.
+  EXPECT_EQ(WriteProfileString("[S]\r\nk=v", "S", "n", "w"), "[S]\r\nk=v\r\nn=w\r\n");
+}
+
 }  // namespace
 }  // namespace qv
