@@ -39,7 +39,7 @@ extern "C" void JumpOnWarning(j_common_ptr info, int level) {
 // Holds no object with a destructor between setjmp and the calls that may jump back, so the
 // jump skips nothing. Returns false with `errors.text` filled on failure.
 bool Decode(jpeg_decompress_struct& info, JumpingErrorManager& errors,
-            const std::vector<uint8_t>& data, Bitmap& bitmap) {
+            std::span<const uint8_t> data, Bitmap& bitmap) {
   if (setjmp(errors.jump)) return false;
   jpeg_create_decompress(&info);
   jpeg_mem_src(&info, data.data(), static_cast<unsigned long>(data.size()));
@@ -87,7 +87,10 @@ bool Decode(jpeg_decompress_struct& info, JumpingErrorManager& errors,
 }  // namespace
 
 Bitmap DecodeJpegFile(const std::string& path) {
-  std::vector<uint8_t> data = ReadWholeFile(path);
+  return DecodeJpeg(ReadWholeFile(path));
+}
+
+Bitmap DecodeJpeg(std::span<const uint8_t> data) {
   Bitmap bitmap;
   jpeg_decompress_struct info{};
   JumpingErrorManager errors{};

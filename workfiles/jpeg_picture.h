@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/bitmap.h"
@@ -10,5 +12,8 @@ namespace qv {
 // a greyscale one 8 bits per pixel with a grey colour table. Any error or warning of the
 // decoder (a corrupt or cut-short file included) raises IoError with the decoder's own text.
 Bitmap DecodeJpegFile(const std::string& path);
+
+// The same for the bytes of a JPEG file held in memory.
+Bitmap DecodeJpeg(std::span<const uint8_t> data);
 
 }  // namespace qv
