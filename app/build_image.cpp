@@ -12,6 +12,7 @@
 #include "image/settings.h"
 #include "image/variant.h"
 #include "platform/file.h"
+#include "platform/io_error.h"
 #include "workfiles/converter_runner.h"
 #include "workfiles/header_configs.h"
 #include "workfiles/working_files.h"
@@ -36,6 +37,32 @@ class WaitBanner {
   bool shown_ = true;
 };
 
+// The merged image of a build that has not reached its end: removed when the build stops
+// early (a message, or a run-time error on its way to the front end), so that nothing
+// half-written is left under the name of a result.
+class UnfinishedImage {
+ public:
+  explicit UnfinishedImage(const std::string& path) : path_(path) {}
+  ~UnfinishedImage() {
+    if (!finished_) RemoveFile(path_);
+  }
+  void Finished() { finished_ = true; }
+
+ private:
+  const std::string& path_;
+  bool finished_ = false;
+};
+
+// The picked file (the opened image, a chosen picture or source) that an output of the build
+// would replace, if any: the outputs are written afresh, and must never destroy an input.
+std::optional<std::string> InputInTheWay(const JobState& job, const std::string& download_path) {
+  for (const std::string& picked : job.picked_files) {
+    if (IsSameFile(picked, job.merged_image_path) || IsSameFile(picked, download_path))
+      return picked;
+  }
+  return std::nullopt;
+}
+
 // Copies `length` bytes from the start of `source` into the merged image at `offset`. False
 // when the source cannot give them all: a chosen file that went or shrank after it was chosen
 // must not put a region of zero bytes into the box.
@@ -52,6 +79,25 @@ void CarryRegion(const std::string& working_image, File& merged, uint32_t offset
   std::vector<uint8_t> bytes(length, 0);
   file.ReadAt(offset, bytes);
   merged.WriteAt(offset, bytes);
+}
+
+// The size of a file, 0 when it is gone or cannot be sized.
+int32_t FileSizeOrZero(const std::string& path) {
+  try {
+    return FileSize(path);
+  } catch (const IoError&) {
+    return 0;
+  }
+}
+
+// Removes the download file of a failed build, and what a converter that was ended part-way
+// left of it under its temporary name ("<name>.part...").
+void RemoveDownloadAttempt(const std::string& directory, const std::string& download_name) {
+  RemoveFile(directory + download_name);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+    if (entry.path().filename().string().starts_with(download_name + ".part")) RemoveFile(entry.path().string());
+  }
 }
 
 // The download file is a result only when it converts back into the merged image.
@@ -77,7 +123,23 @@ void TFormMain::BuildMergedImageAndDownload() {
     ui_.ShowMessage(kind, text);
   };
 
+  const std::string merged_name = std::filesystem::path(merged_path).filename().string();
+  const std::string download_name = std::filesystem::path(merged_name).replace_extension(".dld").string();
+  const std::string download_path = directory + download_name;
+  if (std::optional<std::string> input = InputInTheWay(job_, download_path)) {
+    return end_with(MessageKind::kError, "Quorvane: Open File Error: " + *input +
+                                             " would be overwritten by this build's output; move it out of the "
+                                             "working directory!");
+  }
+  // The ranges that all and full images carry over are read from the opened image once more.
+  const VariantLayout* carried = variant == kAppImage ? nullptr : LayoutOf(variant);
+  if (carried && FileSizeOrZero(job_.working_image_path) < static_cast<int64_t>(carried->file_size)) {
+    return end_with(MessageKind::kError, "Quorvane: Open File Error: the opened image " + job_.working_image_path +
+                                             " can no longer be read whole!");
+  }
+
   if (!BuildMergedImage(job_, merged_path)) return end_with(MessageKind::kError, "Quorvane: Open file type error!");
+  UnfinishedImage unfinished(merged_path);
   const VariantLayout& layout = *LayoutOf(variant);
   {
     File merged = File::Open(merged_path, File::Mode::kReadWrite);
@@ -134,9 +196,6 @@ void TFormMain::BuildMergedImageAndDownload() {
 
   // The download file, made by the bin-to-download converter beside the merged image.
   CheckWorkingDirectory(directory);
-  const std::string merged_name = std::filesystem::path(merged_path).filename().string();
-  const std::string download_name = std::filesystem::path(merged_name).replace_extension(".dld").string();
-  const std::string download_path = directory + download_name;
   RemoveFile(download_path);
   std::string command = "/c bintodld.exe manufacturer.cfg " + std::string(HeaderConfigFor(variant)->name) + " " +
                         merged_name;
@@ -146,7 +205,11 @@ void TFormMain::BuildMergedImageAndDownload() {
 
   bool made = FileExists(merged_path) && FileSize(merged_path) > 0 &&
               DownloadMatches(download_path, merged_path, variant);
-  if (!made) RemoveFile(download_path);  // never leave a download file that is not the image
+  if (made) {
+    unfinished.Finished();
+  } else {
+    RemoveDownloadAttempt(directory, download_name);  // never leave a download that is not the image
+  }
   banner.Close();
   EnterBuiltState();
   ui_.ControlsChanged();
