@@ -73,6 +73,9 @@ void TFormMain::OpenImage() {
   ReadBootArea(job_, image);
   ReadPartitionDirectory(job_, image);
   if (std::optional<std::string> problem = FindDirectoryProblem(job_, FileSize(image))) {
+    // The refused job ends here, and so does the image converted from its download file: the
+    // reset forgets its path, so no later removal of working files would find it.
+    if (job_.opened_image_flag == 0 && !IsSameFile(image, path)) RemoveFile(image);
     ResetJobData(job_);
     job_.picked_files.push_back(path);
     return ShowError("Quorvane: Open File Error: " + *problem + ".");

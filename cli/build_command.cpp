@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "app/form_main.h"
+#include "app/remove_working_files.h"
 #include "cli/scripted_ui.h"
 #include "platform/io_error.h"
 
@@ -28,6 +29,12 @@ int RunBuild(const BuildOptions& options, std::ostream& messages) {
 
   auto job = std::make_unique<JobState>();
   TFormMain form(ui, *job, FormOptions{directory, "", 120000});
+  // The command ends as the window's Cancel does: whatever it stops at, the working files go,
+  // and so does the merged image of a job opened from a download file.
+  struct RemoveAtEnd {
+    JobState& job;
+    ~RemoveAtEnd() { RemoveWorkingFiles(job); }
+  } remove_at_end{*job};
   try {
     form.FormCreate(nullptr);
     ui.QueueDialogAnswer(Absolute(options.image));
