@@ -90,18 +90,35 @@ JobState& ResetJob() {
   return *job;
 }
 
-// Start without the converters: the merged image from the job, settings stored, the small
-// partitions re-packed and the manufacturer block sealed.
-void BuildMerged(JobState& job) {
+// Start without the converters: the merged image from the job, a new default database and
+// key block in their regions, settings stored, the small partitions re-packed and the
+// manufacturer block sealed. Every partition the new directory lists must then read back from
+// the merged image as the job holds it: nothing written later may have landed on one.
+void BuildMerged(JobState& job, const VariantLayout& layout) {
   const std::string merged = fuzz::ScratchDirectory() + "merged.bin";
   if (!BuildMergedImage(job, merged)) __builtin_trap();
+  {
+    File file = File::Open(merged, File::Mode::kReadWrite);
+    file.WriteAt(layout.default_region, std::vector<uint8_t>(kDefaultRegionSize, 0xDB));
+    file.WriteAt(layout.key_region, std::vector<uint8_t>(kKeyRegionSize, 0x4B));
+  }
   StoreSetting(job, 0, "QV-FUZZ-0001");
   StoreSetting(job, 1, "http://updates.example.net/stb/");
   StoreSetting(job, 7, "key_fuzz.dld");
   RepackResult repacked = WritePartitionsAndDirectory(job, merged);
-  // A sound directory stays sound when its small partitions are re-packed.
-  if (repacked && FindDirectoryProblem(job, FileSize(merged))) __builtin_trap();
   WriteManufacturerBlock(job, merged);
+  if (!repacked) return;
+
+  File file = File::Open(merged, File::Mode::kRead);
+  if (FindDirectoryProblem(job, file.Size())) __builtin_trap();  // still sound
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < job.directory.UsableCount(); ++i) {
+    const DirectoryEntry& entry = job.directory.entries[i];
+    std::span<const uint8_t> held = PartitionBuffer(job, i).first(entry.Length());
+    bytes.assign(held.size(), 0);
+    file.ReadAt(int64_t{layout.area_base} + entry.offset, bytes);
+    if (!std::equal(bytes.begin(), bytes.end(), held.begin())) __builtin_trap();
+  }
 }
 
 }  // namespace
@@ -150,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   WriteManufacturerBlock(job, model.copy.path());
   model.Restore(model.copy, layout.manufacturer_offset, kManufacturerBlockSize);
-  if (build && !problem) BuildMerged(job);
+  if (build && !problem) BuildMerged(job, layout);
 
   for (const Stretch& stretch : changed)
     model.Restore(model.working, stretch.offset, stretch.length);

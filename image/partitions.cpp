@@ -117,6 +117,7 @@ std::optional<std::string> FindDirectoryProblem(const JobState& job, int64_t ima
     return where + " has an entry count of " + std::to_string(directory.entry_count) +
            "; it holds at most " + std::to_string(kMaxEntries) + " entries";
   }
+  std::array<int, 3> first_large = {-1, -1, -1};  // the entry each large buffer belongs to
   for (int i = 0; i < directory.UsableCount(); ++i) {
     const DirectoryEntry& entry = directory.entries[i];
     std::string which =
@@ -134,6 +135,26 @@ std::optional<std::string> FindDirectoryProblem(const JobState& job, int64_t ima
       return which + ": its data at file offset " + Hex(start) + " with its " + length_field +
              " of " + Hex(length) + " bytes ends past the end of the " + Hex(image_size) +
              "-byte image";
+    }
+    // Past the partition space lie the directory, the manufacturer block and the regions a
+    // build writes anew: a partition there would be overwritten in the merged image.
+    uint64_t space_end = uint64_t{layout->area_base} + kPartitionSpace;
+    if (start + length > space_end) {
+      return which + ": its data at file offset " + Hex(start) + " with its " + length_field +
+             " of " + Hex(length) +
+             " bytes ends past the partition space, which ends at file offset " + Hex(space_end) +
+             " where the partition directory begins";
+    }
+    // A large partition has one buffer: a second entry of that name would take the first one's
+    // place, and the merged image would carry its data twice.
+    Target target = TargetOf(entry);
+    if (target != Target::kSlot) {
+      int& first = first_large[static_cast<size_t>(target)];
+      if (first >= 0) {
+        return which + " is a second partition for the " + TargetDescription(target) +
+               ", which entry " + std::to_string(first) + " fills already";
+      }
+      first = i;
     }
   }
   return std::nullopt;

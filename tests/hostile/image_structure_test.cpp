@@ -108,6 +108,34 @@ TEST_F(HostileDirectory, OffsetsPastTheFileAreRefused) {
   ExpectNoResult();
 }
 
+// Found by the image fuzzer checking that every partition reads back from the merged image as
+// the job holds it: a second "fw_audio" entry shared the first one's buffer, so the merged image
+// carried one partition's data in both places, and a partition reaching past the partition
+// space was overwritten there by the directory, the manufacturer block or a new database.
+TEST_F(HostileDirectory, PartitionsTheMergedImageCouldNotHoldAreRefused) {
+  std::vector<uint8_t> image = SampleImage(kAllImage);
+  const size_t directory = LayoutOf(kAllImage)->directory_offset;
+  std::copy_n(&image[directory + kEntrySize * 1], kEntrySize,
+              &image[directory + kEntrySize * kDvbCfg]);
+  WriteLe32(&image[directory + kEntrySize * kDvbCfg], 0x500000);  // its own place, the same name
+  EXPECT_TRUE(Refused(
+      Build(WriteInput("box.bin", image)),
+      "entry 8 (\"fw_audio\") is a second partition for the audio firmware buffer, which entry 1"));
+
+  for (Variant variant : {kAppImage, kAllImage, kFullImage}) {
+    // "dvb_cfg" moved to end 16 bytes into the directory; and a large partition there.
+    std::vector<uint8_t> moved =
+        WithEntryField(variant, kDvbCfg, kOffsetField, kPartitionSpace - 700 + 16);
+    EXPECT_TRUE(Refused(Build(WriteInput("box.bin", moved)), "ends past the partition space"))
+        << VariantLabel(variant);
+    moved = WithEntryField(variant, kAppCode, kOffsetField, 0x500000);
+    WriteLe32(&moved[LayoutOf(variant)->directory_offset + kSecondLengthField], 0x15F000);
+    EXPECT_TRUE(Refused(Info(WriteInput("box.bin", moved)), "ends past the partition space"))
+        << VariantLabel(variant);
+  }
+  ExpectNoResult();
+}
+
 class HostileManufacturerBlock : public Hostile {};
 
 TEST_F(HostileManufacturerBlock, ARegionCountOf200ChecksTheRecordsThatExist) {
