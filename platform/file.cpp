@@ -33,17 +33,21 @@ int OpenDescriptor(const std::string& path, File::Mode mode) {
     errno = EINVAL;
     return -1;
   }
+  // Opened without waiting, so that a name which leads to a pipe cannot block the tool until
+  // some writer comes; only regular files are kept (and then read and written as usual).
   int fd;
   do {
-    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0644);
+    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd >= 0) {
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      bool directory = S_ISDIR(info.st_mode);
       ::close(fd);
-      errno = EISDIR;
+      errno = directory ? EISDIR : EINVAL;
       return -1;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   return fd;
 }

@@ -1,5 +1,7 @@
 // Zero-byte files in every place a file is handed to the tool, and names that lead to no
 // file or to a directory.
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "tests/hostile/hostile_support.h"
@@ -36,13 +38,23 @@ TEST_F(ZeroByteFiles, AsTheDatabaseAndTheKey) {
   ExpectNoResult();
 }
 
-TEST_F(ZeroByteFiles, NoFileOrADirectoryInstead) {
+TEST_F(ZeroByteFiles, NoFileADirectoryOrAPipeInstead) {
   std::string image = WriteInput("box.bin", SampleImage(kAppImage));
   std::filesystem::create_directory(Input("folder.bin"));
   EXPECT_TRUE(Refused(Build(Input("absent.bin")), "File not found"));
   EXPECT_TRUE(Refused(Build(Input("folder.bin")), "Invalid filename"));
   EXPECT_TRUE(Refused(Build(image, {"--radio", Input("absent.bmp")}), "File not found"));
   EXPECT_TRUE(Refused(Build(image, {"--key", Input("folder.bin")}), "Invalid filename"));
+  // A pipe that no one writes to would hold a reader until the end of time.
+  for (const char* name : {"pipe.bin", "pipe.dld", "pipe.bmp", "pipe.jpg"}) {
+    ASSERT_EQ(::mkfifo(Input(name).c_str(), 0600), 0);
+  }
+  EXPECT_TRUE(Refused(Build(Input("pipe.bin")), "Invalid filename"));
+  EXPECT_TRUE(Refused(Build(Input("pipe.dld")), "Invalid filename"));
+  EXPECT_TRUE(Refused(Info(Input("pipe.dld")), "Invalid filename"));
+  EXPECT_TRUE(Refused(Build(image, {"--boot", Input("pipe.bmp")}), "Invalid filename"));
+  EXPECT_TRUE(Refused(Build(image, {"--menu", Input("pipe.jpg")}), "Invalid filename"));
+  EXPECT_TRUE(Refused(Build(image, {"--default-db", Input("pipe.bin")}), "Invalid filename"));
   ExpectNoResult();
 }
 
