@@ -3,7 +3,9 @@
 // message box as one line.
 #include <CLI/CLI.hpp>
 
+#include <exception>
 #include <iostream>
+#include <new>
 
 #include "app/ui.h"
 #include "cli/build_command.h"
@@ -107,6 +109,14 @@ int main(int argc, char** argv) {
     if (*info) return RunInfo(info_path, info_json);
     if (*sample) return qv::cli::RunSample(sample_out, sample_variant, std::cout);
   } catch (const qv::IoError& error) {
+    std::cerr << qv::kApplicationTitle << ": " << error.what() << "\n";
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::cerr << qv::kApplicationTitle << ": Out of memory\n";
+    return 1;
+  } catch (const std::exception& error) {
+    // Anything else the system reports (a current directory that is gone, say) ends the
+    // command with its text, like a run-time error, instead of aborting it.
     std::cerr << qv::kApplicationTitle << ": " << error.what() << "\n";
     return 1;
   }

@@ -95,5 +95,19 @@ TEST_F(HostileWorkingDirectory, ThatIsAFile) {
   ExpectNoResult();
 }
 
+TEST_F(HostileWorkingDirectory, ACurrentDirectoryThatIsGone) {
+  // The command started in a directory that was removed: relative names have nothing to
+  // stand on.
+  std::string image = WriteInput("box.bin", SampleImage(kAppImage));
+  const std::string gone = Input("gone");
+  fs::create_directory(gone);
+  HostileRun run = RunHostile("/bin/sh",
+                              {"-c", "cd \"$1\" && rmdir \"$1\" && exec \"$2\" build box.bin", "sh",
+                               gone, ProgramPath("quorvane")},
+                              Work());
+  EXPECT_TRUE(Refused(run, "Quorvan[1.0.00]: "));
+  ExpectNoResult();
+}
+
 }  // namespace
 }  // namespace qv::testing
