@@ -28,8 +28,9 @@ constexpr int kExtraLambdaSteps = 8;
 // The transform coefficients of one macroblock: the luma blocks both as frame DCT and as
 // field DCT (dct_type is chosen per rate setting), then Cb and Cr.
 struct MacroblockCoefficients {
-  float luma[2][4][64];  // [dct_type][block]
-  float chroma[2][64];
+  // Coefficients in sixteenths, which keeps the picture's transform in half the memory.
+  int16_t luma[2][4][64];  // [dct_type][block]
+  int16_t chroma[2][64];
   float luma_peak[2][4];  // the largest squared AC coefficient of each block
   float chroma_peak[2];
   float luma_energy[2][4];  // the sum of squared AC coefficients of each block
@@ -89,6 +90,13 @@ void LoadBlock(const std::vector<uint8_t>& plane, int stride, int x, int y, int 
   }
 }
 
+void ToSixteenths(const float coefficients[64], int16_t out[64]) {
+  // DC is at most 8 x 255 and AC less, so sixteen times either fits 16 bits.
+  for (int i = 0; i < 64; ++i) {
+    out[i] = static_cast<int16_t>(std::clamp(std::lrint(coefficients[i] * 16), -32767L, 32767L));
+  }
+}
+
 void MeasureAc(const float block[64], float& peak, float& energy) {
   peak = 0;
   energy = 0;
@@ -104,7 +112,7 @@ std::vector<MacroblockCoefficients> Transform(const YCbCrPicture& picture, bool 
   std::vector<int> rows(static_cast<size_t>(mb_height));
   std::iota(rows.begin(), rows.end(), 0);
   ForEachIndependent(rows, [&](int my) {
-    float samples[64];
+    float samples[64], coefficients[64];
     for (int mx = 0; mx < mb_width; ++mx) {
       MacroblockCoefficients& mb = macroblocks[static_cast<size_t>(my) * mb_width + mx];
       const int x = 16 * mx, y = 16 * my;
@@ -118,16 +126,17 @@ std::vector<MacroblockCoefficients> Transform(const YCbCrPicture& picture, bool 
           // lines, the lower two the bottom field's.
           int bx = x + 8 * (b & 1), by = field ? y + (b >> 1) : y + 8 * (b >> 1);
           LoadBlock(picture.y, picture.width, bx, by, field ? 2 : 1, samples);
-          ForwardDct(samples, mb.luma[field][b]);
-          MeasureAc(mb.luma[field][b], mb.luma_peak[field][b], mb.luma_energy[field][b]);
+          ForwardDct(samples, coefficients);
+          MeasureAc(coefficients, mb.luma_peak[field][b], mb.luma_energy[field][b]);
+          ToSixteenths(coefficients, mb.luma[field][b]);
         }
       }
-      LoadBlock(picture.cb, picture.width / 2, x / 2, y / 2, 1, samples);
-      ForwardDct(samples, mb.chroma[0]);
-      LoadBlock(picture.cr, picture.width / 2, x / 2, y / 2, 1, samples);
-      ForwardDct(samples, mb.chroma[1]);
-      for (int c = 0; c < 2; ++c)
-        MeasureAc(mb.chroma[c], mb.chroma_peak[c], mb.chroma_energy[c]);
+      for (int c = 0; c < 2; ++c) {
+        LoadBlock(c ? picture.cr : picture.cb, picture.width / 2, x / 2, y / 2, 1, samples);
+        ForwardDct(samples, coefficients);
+        MeasureAc(coefficients, mb.chroma_peak[c], mb.chroma_energy[c]);
+        ToSixteenths(coefficients, mb.chroma[c]);
+      }
     }
   });
   return macroblocks;
@@ -285,8 +294,11 @@ class SliceCoder {
 
   // Codes one block after those already in `coding`; its error counts in full (AC energy
   // left uncoded plus the DC rounding), so that codings of different transforms compare.
-  void CodeBlock(const float coefficients[64], float peak, float energy, bool luminance, int scale,
+  void CodeBlock(const int16_t sixteenths[64], float peak, float energy, bool luminance, int scale,
                  float lambda, BlockCoding& coding) const {
+    float coefficients[64];
+    for (int i = 0; i < 64; ++i)
+      coefficients[i] = sixteenths[i] * 0.0625f;
     // A weighted error is the same choice as the full error at a larger multiplier.
     const float weight = luminance ? 1.0f : kChromaWeight;
     if (lambda >= 0) lambda /= weight;

@@ -55,11 +55,11 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
   picture.cb.resize(static_cast<size_t>(cw) * ch);
   picture.cr.resize(static_cast<size_t>(cw) * ch);
 
-  // Colour differences filtered horizontally onto the even columns, kept for the frame lines
-  // a chroma row needs (rows of floats: one per frame line, reused as the rows go by).
-  std::vector<float> cb_columns(static_cast<size_t>(cw) * h), cr_columns(cb_columns.size());
+  // One frame line: its luma, and its colour differences filtered horizontally onto the even
+  // columns. Each chroma row below needs two frame lines and no line serves two rows (the
+  // fields' chroma rows interleave), so every line is converted once, as it is needed.
   std::vector<float> cb_line(static_cast<size_t>(w)), cr_line(static_cast<size_t>(w));
-  for (int y = 0; y < h; ++y) {
+  auto convert_line = [&](int y, float* cb_out, float* cr_out) {
     const uint8_t* row = bitmap.Row(y);
     uint8_t* luma = &picture.y[static_cast<size_t>(y) * w];
     for (int x = 0; x < w; ++x) {
@@ -69,15 +69,15 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
       cb_line[x] = cb_scale * (b - e);
       cr_line[x] = cr_scale * (r - e);
     }
-    float* cb_out = &cb_columns[static_cast<size_t>(y) * cw];
-    float* cr_out = &cr_columns[static_cast<size_t>(y) * cw];
     for (int cx = 0; cx < cw; ++cx) {
       int x = 2 * cx, left = std::max(x - 1, 0), right = std::min(x + 1, w - 1);
       cb_out[cx] = 0.25f * (cb_line[left] + 2 * cb_line[x] + cb_line[right]);
       cr_out[cx] = 0.25f * (cr_line[left] + 2 * cr_line[x] + cr_line[right]);
     }
-  }
+  };
 
+  std::vector<float> cb_a(static_cast<size_t>(cw)), cr_a(cb_a.size());
+  std::vector<float> cb_b(cb_a.size()), cr_b(cb_a.size());
   for (int cy = 0; cy < ch; ++cy) {
     int upper, lower;
     float upper_weight;
@@ -94,11 +94,9 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
       lower = std::min(2 * cy + 1, h - 1);
       upper_weight = 0.25f;
     }
+    convert_line(upper, cb_a.data(), cr_a.data());
+    convert_line(lower, cb_b.data(), cr_b.data());
     const float lower_weight = 1 - upper_weight;
-    const float* cb_a = &cb_columns[static_cast<size_t>(upper) * cw];
-    const float* cb_b = &cb_columns[static_cast<size_t>(lower) * cw];
-    const float* cr_a = &cr_columns[static_cast<size_t>(upper) * cw];
-    const float* cr_b = &cr_columns[static_cast<size_t>(lower) * cw];
     uint8_t* cb_out = &picture.cb[static_cast<size_t>(cy) * cw];
     uint8_t* cr_out = &picture.cr[static_cast<size_t>(cy) * cw];
     for (int cx = 0; cx < cw; ++cx) {
