@@ -18,7 +18,7 @@ inline int Reconstruct(int level, int weight_times_scale) {
 
 }  // namespace
 
-AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
+AcResult QuantiseIntraAc(const int16_t sixteenths[64], int scale, float lambda,
                          const IntraCoding& coding, int16_t pairs[126]) {
   AcResult result;
   const int eob_bits = EndOfBlockCode(coding.vlc_table).length;
@@ -26,6 +26,7 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
   if (lambda < 0) return result;
   const uint8_t* const bits_table = CoefficientBitsTable(coding.vlc_table);
   const float min_level_cost = lambda * static_cast<float>(bits_table[1]);  // run 0, level 1
+  const float hopeless_gap = lambda * static_cast<float>(kEscapeBits - bits_table[1]);
   const std::array<uint8_t, 64>& scan = *coding.scan;
   const std::array<uint8_t, 64>& weights = *coding.weights;
 
@@ -33,10 +34,13 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
   // else happens; the rest are gathered without branching on the data.
   uint8_t candidates[64];
   int candidate_count = 0;
+  const float threshold = min_level_cost * 256.0f;  // in squared sixteenths
+  const int32_t integer_threshold =
+      threshold >= 2147483647.0f ? 2147483647 : static_cast<int32_t>(threshold);
   for (int i = 1; i < 64; ++i) {
-    float c = coefficients[scan[i]];
+    int32_t value = sixteenths[scan[i]];
     candidates[candidate_count] = static_cast<uint8_t>(i);
-    candidate_count += c * c > min_level_cost ? 1 : 0;
+    candidate_count += value * value > integer_threshold ? 1 : 0;
   }
   if (candidate_count == 0) return result;
 
@@ -58,7 +62,7 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
   for (int k = 0; k < candidate_count; ++k) {
     const int i = candidates[k];
     const int raster = scan[i];
-    const float c = coefficients[raster];
+    const float c = static_cast<float>(sixteenths[raster]) * 0.0625f;
     const float magnitude = std::fabs(c);
     const int ws = weights[raster] * scale;
     const float zero_error = magnitude * magnitude;
@@ -103,7 +107,11 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
     while (survivor_count > 0 && score[survivors[survivor_count - 1]] > best_score) {
       --survivor_count;
     }
-    survivors[survivor_count++] = static_cast<uint8_t>(i);
+    // Nor is one that trails the best path by more than the widest gap in code lengths (an
+    // escape against the shortest code): no later level can make up for it.
+    if (survivor_count == 0 || best_score < score[survivors[0]] + hopeless_gap) {
+      survivors[survivor_count++] = static_cast<uint8_t>(i);
+    }
   }
 
   result.bits = bits_to[best_last] + eob_bits;

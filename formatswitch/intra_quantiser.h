@@ -18,12 +18,12 @@ struct AcResult {
   int levels = 0;               // nonzero AC levels written to the pairs
 };
 
-// Chooses the AC levels of one block (coefficients in raster order) for quantiser_scale
+// Chooses the AC levels of one block (coefficients in sixteenths, raster order) for quantiser_scale
 // `scale`, minimising squared error + lambda * bits over the run/level paths of the block
 // (a trellis search), with the reconstruction rule of ISO/IEC 13818-2 7.4.2.1 for intra
 // blocks. Writes each nonzero level as (position in coefficient order, signed level) to
 // `pairs`, in coefficient order. A negative lambda sets every AC level to zero.
-AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
+AcResult QuantiseIntraAc(const int16_t sixteenths[64], int scale, float lambda,
                          const IntraCoding& coding, int16_t pairs[126]);
 
 }  // namespace qv::formatswitch

@@ -91,19 +91,25 @@ void LoadBlock(const std::vector<uint8_t>& plane, int stride, int x, int y, int 
 }
 
 void ToSixteenths(const float coefficients[64], int16_t out[64]) {
-  // DC is at most 8 x 255 and AC less, so sixteen times either fits 16 bits.
+  // DC is at most 8 x 255 and AC less, so sixteen times either fits 16 bits. Rounding by an
+  // offset and truncation keeps the loop simple enough to run on several values at once.
   for (int i = 0; i < 64; ++i) {
-    out[i] = static_cast<int16_t>(std::clamp(std::lrint(coefficients[i] * 16), -32767L, 32767L));
+    float scaled = std::min(std::max(coefficients[i] * 16.0f, -32767.0f), 32767.0f);
+    out[i] = static_cast<int16_t>(static_cast<int>(scaled + 32768.5f) - 32768);
   }
 }
 
-void MeasureAc(const float block[64], float& peak, float& energy) {
-  peak = 0;
-  energy = 0;
+// The largest squared AC coefficient and the sum of them, from the stored sixteenths.
+void MeasureAc(const int16_t block[64], float& peak, float& energy) {
+  int32_t largest = 0;
+  int64_t sum = 0;
   for (int i = 1; i < 64; ++i) {
-    peak = std::max(peak, block[i] * block[i]);
-    energy += block[i] * block[i];
+    int32_t square = block[i] * block[i];
+    largest = std::max(largest, square);
+    sum += square;
   }
+  peak = static_cast<float>(largest) / 256.0f;
+  energy = static_cast<float>(sum) / 256.0f;
 }
 
 std::vector<MacroblockCoefficients> Transform(const YCbCrPicture& picture, bool frame_dct_only) {
@@ -127,15 +133,15 @@ std::vector<MacroblockCoefficients> Transform(const YCbCrPicture& picture, bool 
           int bx = x + 8 * (b & 1), by = field ? y + (b >> 1) : y + 8 * (b >> 1);
           LoadBlock(picture.y, picture.width, bx, by, field ? 2 : 1, samples);
           ForwardDct(samples, coefficients);
-          MeasureAc(coefficients, mb.luma_peak[field][b], mb.luma_energy[field][b]);
           ToSixteenths(coefficients, mb.luma[field][b]);
+          MeasureAc(mb.luma[field][b], mb.luma_peak[field][b], mb.luma_energy[field][b]);
         }
       }
       for (int c = 0; c < 2; ++c) {
         LoadBlock(c ? picture.cr : picture.cb, picture.width / 2, x / 2, y / 2, 1, samples);
         ForwardDct(samples, coefficients);
-        MeasureAc(coefficients, mb.chroma_peak[c], mb.chroma_energy[c]);
         ToSixteenths(coefficients, mb.chroma[c]);
+        MeasureAc(mb.chroma[c], mb.chroma_peak[c], mb.chroma_energy[c]);
       }
     }
   });
@@ -171,7 +177,10 @@ class SliceCoder {
   }
 
   // Quantises one macroblock row at `setting` and counts its bits.
-  SliceCoding Quantise(int row, const RateSetting& setting) const {
+  // Quantises one macroblock row at `setting` and counts its bits. With `dct_choices` (one
+  // entry per macroblock of the row: 0 undecided, 1 frame, 2 field) a decided macroblock
+  // codes only its dct_type, and an undecided one records what it chose.
+  SliceCoding Quantise(int row, const RateSetting& setting, uint8_t* dct_choices) const {
     SliceCoding slice;
     slice.scale_code = setting.scale_code;
     slice.levels.reserve(static_cast<size_t>(mb_width_) * (1 + kBlocks * 8));
@@ -187,8 +196,9 @@ class SliceCoder {
       slice.bits += macroblock_header_bits_;
       // dct_type: whichever of frame and field DCT costs less at this setting.
       int field = 0;
+      const uint8_t types = dct_choices && dct_choices[mx] ? dct_choices[mx] : mb.dct_types;
       for (int type = 0; type < 2; ++type) {
-        if (!(mb.dct_types & (1 << type))) continue;
+        if (!(types & (1 << type))) continue;
         luma[type].Clear();
         luma[type].predictor = predictor[0];
         for (int b = 0; b < 4; ++b) {
@@ -196,10 +206,11 @@ class SliceCoder {
                     setting.lambda, luma[type]);
         }
       }
-      if (mb.dct_types == 2 ||
-          (mb.dct_types == 3 && luma[1].Cost(setting.lambda) < luma[0].Cost(setting.lambda))) {
+      if (types == 2 ||
+          (types == 3 && luma[1].Cost(setting.lambda) < luma[0].Cost(setting.lambda))) {
         field = 1;
       }
+      if (dct_choices) dct_choices[mx] = static_cast<uint8_t>(1 << field);
       slice.levels.push_back(static_cast<int16_t>(field));
       Append(luma[field], slice);
       predictor[0] = luma[field].predictor;
@@ -296,20 +307,18 @@ class SliceCoder {
   // left uncoded plus the DC rounding), so that codings of different transforms compare.
   void CodeBlock(const int16_t sixteenths[64], float peak, float energy, bool luminance, int scale,
                  float lambda, BlockCoding& coding) const {
-    float coefficients[64];
-    for (int i = 0; i < 64; ++i)
-      coefficients[i] = sixteenths[i] * 0.0625f;
+    const float dc_coefficient = static_cast<float>(sixteenths[0]) * 0.0625f;
     // A weighted error is the same choice as the full error at a larger multiplier.
     const float weight = luminance ? 1.0f : kChromaWeight;
     if (lambda >= 0) lambda /= weight;
     // The DC level: of the two nearest, the one with the lower error plus bits of its
     // difference from the prediction (the upper one on a tie, as rounding would take).
-    const float exact = coefficients[0] / static_cast<float>(dc_multiplier_);
+    const float exact = dc_coefficient / static_cast<float>(dc_multiplier_);
     const int below = std::clamp(static_cast<int>(exact), 0, dc_max_);
     int dc = below, dc_bits = 0;
     float dc_error = 0, best = 1e30f;
     for (int candidate = below; candidate <= std::min(below + 1, dc_max_); ++candidate) {
-      float error = coefficients[0] - static_cast<float>(candidate * dc_multiplier_);
+      float error = dc_coefficient - static_cast<float>(candidate * dc_multiplier_);
       int size = DcSize(candidate - coding.predictor);
       int bits = DcSizeCode(luminance, size).length + size;
       float cost = error * error + std::max(lambda, 0.0f) * static_cast<float>(bits);
@@ -330,8 +339,7 @@ class SliceCoder {
       coding.levels[coding.count++] = 0;
       return;
     }
-    AcResult ac =
-        QuantiseIntraAc(coefficients, scale, lambda, coding_, &coding.levels[coding.count]);
+    AcResult ac = QuantiseIntraAc(sixteenths, scale, lambda, coding_, &coding.levels[coding.count]);
     coding.count += 2 * ac.levels;
     coding.levels[coding.count++] = 0;
     coding.bits += ac.bits;
@@ -380,8 +388,12 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
   const int last_setting = static_cast<int>(rate_settings.size()) - 1;
   std::vector<std::vector<SliceCoding>> slices(rate_settings.size());
   int passes = 0;
+  // dct_type per macroblock as the first whole-picture pass chose it; later passes, at
+  // settings close to it, keep it rather than code both transforms again.
+  std::vector<uint8_t> dct_choices(static_cast<size_t>(mb_width) * mb_height, 0);
   // Codes the rows of `index` not coded yet, side by side.
   auto code_rows = [&](int index, const std::vector<int>& rows) {
+    const bool whole_picture = rows.size() == static_cast<size_t>(mb_height);
     std::vector<SliceCoding>& coded = slices[static_cast<size_t>(index)];
     if (coded.empty()) coded.resize(static_cast<size_t>(mb_height));
     std::vector<int> missing;
@@ -390,8 +402,9 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
     }
     passes += static_cast<int>(missing.size());
     ForEachIndependent(missing, [&](int row) {
-      coded[static_cast<size_t>(row)] =
-          coder.Quantise(row, rate_settings[static_cast<size_t>(index)]);
+      coded[static_cast<size_t>(row)] = coder.Quantise(
+          row, rate_settings[static_cast<size_t>(index)],
+          whole_picture ? &dct_choices[static_cast<size_t>(row) * mb_width] : nullptr);
     });
   };
   std::vector<int> all_rows(static_cast<size_t>(mb_height));
@@ -411,7 +424,7 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
 
   // First a search on every sixth row, scaled up, for where the whole picture will fit...
   std::vector<int> sample_rows;
-  for (int row = 2; row < mb_height; row += 6)
+  for (int row = 3; row < mb_height; row += 6)
     sample_rows.push_back(row);
   auto estimated_bytes = [&](int index) {
     code_rows(index, sample_rows);

@@ -7,8 +7,10 @@ namespace qv::formatswitch {
 
 namespace {
 
-uint8_t Sample(float value) {
-  return static_cast<uint8_t>(std::clamp(value, 0.0f, 255.0f) + 0.5f);
+// Rounds a sample. Studio-range values (16 to 235 for Y', 16 to 240 for Cb and Cr) need no
+// clamping: the weights of each matrix sum to one, and the filters average.
+inline uint8_t Sample(float value) {
+  return static_cast<uint8_t>(static_cast<int>(value + 0.5f));
 }
 
 }  // namespace
@@ -59,15 +61,26 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
   // columns. Each chroma row below needs two frame lines and no line serves two rows (the
   // fields' chroma rows interleave), so every line is converted once, as it is needed.
   std::vector<float> cb_line(static_cast<size_t>(w)), cr_line(static_cast<size_t>(w));
+  std::vector<float> blue(static_cast<size_t>(w)), green(blue.size()), red(blue.size());
   auto convert_line = [&](int y, float* cb_out, float* cr_out) {
     const uint8_t* row = bitmap.Row(y);
-    uint8_t* luma = &picture.y[static_cast<size_t>(y) * w];
+    for (int x = 0; x < w; ++x) {  // blue, green, red triples into three rows
+      blue[x] = row[3 * x];
+      green[x] = row[3 * x + 1];
+      red[x] = row[3 * x + 2];
+    }
+    // Plain pointers to separate arrays, so the compiler can work on several pixels at once.
+    uint8_t* __restrict luma = &picture.y[static_cast<size_t>(y) * w];
+    const float* __restrict r = red.data();
+    const float* __restrict g = green.data();
+    const float* __restrict b = blue.data();
+    float* __restrict cb = cb_line.data();
+    float* __restrict cr = cr_line.data();
     for (int x = 0; x < w; ++x) {
-      float b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
-      float e = wr * r + wg * g + wb * b;
+      float e = wr * r[x] + wg * g[x] + wb * b[x];
       luma[x] = Sample(16.0f + luma_scale * e);
-      cb_line[x] = cb_scale * (b - e);
-      cr_line[x] = cr_scale * (r - e);
+      cb[x] = cb_scale * (b[x] - e);
+      cr[x] = cr_scale * (r[x] - e);
     }
     for (int cx = 0; cx < cw; ++cx) {
       int x = 2 * cx, left = std::max(x - 1, 0), right = std::min(x + 1, w - 1);
