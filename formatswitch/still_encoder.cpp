@@ -118,12 +118,18 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
     int middle = (low + high) / 2;
     (estimated_bytes(middle) <= byte_budget ? high : low) = middle;
   }
-  // ...then whole pictures from there: the finest setting that fits everywhere.
+  // ...then whole pictures from there: the finest setting that fits everywhere. The next
+  // finer setting is needed in any case, so it is tried first: when the estimate was cautious
+  // that saves a pass.
   int fits = high;
-  while (fits < last_setting && total_bytes(fits) > byte_budget)
-    ++fits;
-  while (fits > 0 && total_bytes(fits - 1) <= byte_budget)
-    --fits;
+  if (high > 0 && total_bytes(high - 1) <= byte_budget) {
+    fits = high - 1;
+    while (fits > 0 && total_bytes(fits - 1) <= byte_budget)
+      --fits;
+  } else {
+    while (fits < last_setting && total_bytes(fits) > byte_budget)
+      ++fits;
+  }
 
   // Then each macroblock takes the coarser or the finer of the two neighbouring settings,
   // whichever costs less in error plus mu times bits (a change of quantiser_scale_code within
