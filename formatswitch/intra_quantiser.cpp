@@ -27,7 +27,6 @@ AcResult QuantiseIntraAc(const int16_t sixteenths[64], int scale, float lambda,
   const uint8_t* const bits_table = CoefficientBitsTable(coding.vlc_table);
   const float min_level_cost = lambda * static_cast<float>(bits_table[1]);  // run 0, level 1
   const float hopeless_gap = lambda * static_cast<float>(kEscapeBits - bits_table[1]);
-  const std::array<uint8_t, 64>& scan = *coding.scan;
   const std::array<uint8_t, 64>& weights = *coding.weights;
 
   // A position whose whole error is below the cost of the shortest code stays zero whatever
@@ -38,7 +37,7 @@ AcResult QuantiseIntraAc(const int16_t sixteenths[64], int scale, float lambda,
   const int32_t integer_threshold =
       threshold >= 2147483647.0f ? 2147483647 : static_cast<int32_t>(threshold);
   for (int i = 1; i < 64; ++i) {
-    int32_t value = sixteenths[scan[i]];
+    int32_t value = sixteenths[i];
     candidates[candidate_count] = static_cast<uint8_t>(i);
     candidate_count += value * value > integer_threshold ? 1 : 0;
   }
@@ -61,10 +60,9 @@ AcResult QuantiseIntraAc(const int16_t sixteenths[64], int scale, float lambda,
 
   for (int k = 0; k < candidate_count; ++k) {
     const int i = candidates[k];
-    const int raster = scan[i];
-    const float c = static_cast<float>(sixteenths[raster]) * 0.0625f;
+    const float c = static_cast<float>(sixteenths[i]) * 0.0625f;
     const float magnitude = std::fabs(c);
-    const int ws = weights[raster] * scale;
+    const int ws = weights[i] * scale;
     const float zero_error = magnitude * magnitude;
     int high = static_cast<int>(magnitude * 16.0f / static_cast<float>(ws) + 0.5f);
     if (high > kMaxLevel) high = kMaxLevel;

@@ -20,12 +20,14 @@ void LoadBlock(const std::vector<uint8_t>& plane, int stride, int x, int y, int 
   }
 }
 
-void ToSixteenths(const float coefficients[64], int16_t out[64]) {
-  // DC is at most 8 x 255 and AC less, so sixteen times either fits 16 bits. Rounding by an
-  // offset and truncation keeps the loop simple enough to run on several values at once.
+void ToSixteenths(const float coefficients[64], const std::array<uint8_t, 64>& scan,
+                  int16_t out[64]) {
+  // Samples of 0 to 255 give coefficients of at most 8 x 255 in magnitude, so sixteen times
+  // any of them fits 16 bits. Rounding by an offset and truncation keeps the loop simple
+  // enough to run on several values at once.
   for (int i = 0; i < 64; ++i) {
-    float scaled = std::min(std::max(coefficients[i] * 16.0f, -32767.0f), 32767.0f);
-    out[i] = static_cast<int16_t>(static_cast<int>(scaled + 32768.5f) - 32768);
+    float value = coefficients[scan[static_cast<size_t>(i)]];
+    out[i] = static_cast<int16_t>(static_cast<int>(value * 16.0f + 32768.5f) - 32768);
   }
 }
 
@@ -45,7 +47,8 @@ void MeasureAc(const int16_t block[64], float& peak, float& energy) {
 }  // namespace
 
 std::vector<MacroblockCoefficients> TransformMacroblocks(const YCbCrPicture& picture,
-                                                         bool frame_dct_only) {
+                                                         bool frame_dct_only,
+                                                         const std::array<uint8_t, 64>& scan) {
   const int mb_width = picture.width / 16, mb_height = picture.height / 16;
   std::vector<MacroblockCoefficients> macroblocks(static_cast<size_t>(mb_width) * mb_height);
   std::vector<int> rows(static_cast<size_t>(mb_height));
@@ -66,14 +69,14 @@ std::vector<MacroblockCoefficients> TransformMacroblocks(const YCbCrPicture& pic
           int bx = x + 8 * (b & 1), by = field ? y + (b >> 1) : y + 8 * (b >> 1);
           LoadBlock(picture.y, picture.width, bx, by, field ? 2 : 1, samples);
           ForwardDct(samples, coefficients);
-          ToSixteenths(coefficients, mb.luma[field][b]);
+          ToSixteenths(coefficients, scan, mb.luma[field][b]);
           MeasureAc(mb.luma[field][b], mb.luma_peak[field][b], mb.luma_energy[field][b]);
         }
       }
       for (int c = 0; c < 2; ++c) {
         LoadBlock(c ? picture.cr : picture.cb, picture.width / 2, x / 2, y / 2, 1, samples);
         ForwardDct(samples, coefficients);
-        ToSixteenths(coefficients, mb.chroma[c]);
+        ToSixteenths(coefficients, scan, mb.chroma[c]);
         MeasureAc(mb.chroma[c], mb.chroma_peak[c], mb.chroma_energy[c]);
       }
     }

@@ -30,8 +30,11 @@ SliceCoder::SliceCoder(const StillSettings& settings,
                        const std::vector<MacroblockCoefficients>& mbs, int mb_width)
     : p_(settings.parameters), macroblocks_(mbs), mb_width_(mb_width) {
   coding_.vlc_table = p_.intra_vlc_format[0];
-  coding_.scan = &ScanOrder(p_.alternate_scan[0]);
-  weights_ = settings.intra_matrix ? *settings.intra_matrix : kDefaultIntraMatrix;
+  const std::array<uint8_t, 64>& scan = ScanOrder(p_.alternate_scan[0]);
+  const QuantiserMatrix& matrix =
+      settings.intra_matrix ? *settings.intra_matrix : kDefaultIntraMatrix;
+  for (int i = 0; i < 64; ++i)
+    weights_[static_cast<size_t>(i)] = matrix[scan[static_cast<size_t>(i)]];
   coding_.weights = &weights_;
   frame_dct_only_ = p_.frame_pred_frame_dct[0] != 0;
   dc_multiplier_ = 8 >> p_.intra_dc_precision;

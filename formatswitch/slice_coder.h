@@ -78,7 +78,7 @@ class SliceCoder {
   const std::vector<MacroblockCoefficients>& macroblocks_;
   int mb_width_;
   IntraCoding coding_;
-  std::array<uint8_t, 64> weights_;
+  std::array<uint8_t, 64> weights_;  // the intra quantiser matrix in coefficient order
   int dc_multiplier_, dc_max_, dc_reset_;
   int macroblock_header_bits_;
   int eob_bits_, min_level_bits_;

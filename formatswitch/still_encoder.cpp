@@ -50,7 +50,7 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
   const EncoderParameters& p = settings.parameters;
   const int mb_width = p.horizontal_size / 16, mb_height = p.vertical_size / 16;
   std::vector<MacroblockCoefficients> macroblocks =
-      TransformMacroblocks(picture, p.frame_pred_frame_dct[0] != 0);
+      TransformMacroblocks(picture, p.frame_pred_frame_dct[0] != 0, ScanOrder(p.alternate_scan[0]));
   SliceCoder coder(settings, macroblocks, mb_width);
 
   BitWriter headers;
