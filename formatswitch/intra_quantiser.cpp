@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "formatswitch/vlc_tables.h"
 
 namespace qv::formatswitch {
@@ -14,6 +18,29 @@ constexpr int kMaxLevel = 2047;
 // (2 * level * W * quantiser_scale) / 32, truncated.
 inline int Reconstruct(int level, int weight_times_scale) {
   return (2 * level * weight_times_scale) / 32;
+}
+
+// Bit i set when |values[i]| > limit (limit at least 0), sixteen values at a time where the
+// processor's vector instructions are at hand.
+inline uint64_t AboveMask(const int16_t values[64], int16_t limit) {
+  uint64_t mask = 0;
+#if defined(__SSE2__)
+  const __m128i bound = _mm_set1_epi16(limit);
+  for (int i = 0; i < 64; i += 16) {
+    __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i));
+    __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i + 8));
+    low = _mm_max_epi16(low, _mm_sub_epi16(_mm_setzero_si128(), low));
+    high = _mm_max_epi16(high, _mm_sub_epi16(_mm_setzero_si128(), high));
+    __m128i above = _mm_packs_epi16(_mm_cmpgt_epi16(low, bound), _mm_cmpgt_epi16(high, bound));
+    mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(above))) << i;
+  }
+#else
+  for (int i = 0; i < 64; ++i) {
+    int magnitude = values[i] < 0 ? -values[i] : values[i];
+    mask |= static_cast<uint64_t>(magnitude > limit) << i;
+  }
+#endif
+  return mask;
 }
 
 }  // namespace
@@ -30,16 +57,14 @@ AcResult QuantiseIntraAc(const int16_t sixteenths[64], int scale, float lambda,
   const std::array<uint8_t, 64>& weights = *coding.weights;
 
   // A position whose whole error is below the cost of the shortest code stays zero whatever
-  // else happens; the rest are gathered without branching on the data.
+  // else happens. |c| > t in sixteenths is the same test as c^2 > min_level_cost.
+  const double root = std::sqrt(static_cast<double>(min_level_cost) * 256.0);
+  if (root >= 32767) return result;
   uint8_t candidates[64];
   int candidate_count = 0;
-  const float threshold = min_level_cost * 256.0f;  // in squared sixteenths
-  const int32_t integer_threshold =
-      threshold >= 2147483647.0f ? 2147483647 : static_cast<int32_t>(threshold);
-  for (int i = 1; i < 64; ++i) {
-    int32_t value = sixteenths[i];
-    candidates[candidate_count] = static_cast<uint8_t>(i);
-    candidate_count += value * value > integer_threshold ? 1 : 0;
+  for (uint64_t mask = AboveMask(sixteenths, static_cast<int16_t>(root)) & ~uint64_t{1}; mask;
+       mask &= mask - 1) {
+    candidates[candidate_count++] = static_cast<uint8_t>(__builtin_ctzll(mask));
   }
   if (candidate_count == 0) return result;
 
