@@ -82,10 +82,12 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
       cb[x] = cb_scale * (b[x] - e);
       cr[x] = cr_scale * (r[x] - e);
     }
-    for (int cx = 0; cx < cw; ++cx) {
-      int x = 2 * cx, left = std::max(x - 1, 0), right = std::min(x + 1, w - 1);
-      cb_out[cx] = 0.25f * (cb_line[left] + 2 * cb_line[x] + cb_line[right]);
-      cr_out[cx] = 0.25f * (cr_line[left] + 2 * cr_line[x] + cr_line[right]);
+    // The first column has no left neighbour: the edge sample stands in for it.
+    cb_out[0] = 0.25f * (3 * cb[0] + cb[1]);
+    cr_out[0] = 0.25f * (3 * cr[0] + cr[1]);
+    for (int cx = 1; cx < cw; ++cx) {
+      cb_out[cx] = 0.25f * (cb[2 * cx - 1] + 2 * cb[2 * cx] + cb[2 * cx + 1]);
+      cr_out[cx] = 0.25f * (cr[2 * cx - 1] + 2 * cr[2 * cx] + cr[2 * cx + 1]);
     }
   };
 
