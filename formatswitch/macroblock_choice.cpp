@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "formatswitch/stream_headers.h"
+
 namespace qv::formatswitch {
 
 std::optional<std::vector<const SliceCoding*>> ChooseMacroblockSettings(const TwoSettings& two,

@@ -16,16 +16,15 @@ struct TwoSettings {
   float fine_lambda;
 };
 
-// Chooses for each macroblock the coarser or the finer coding, the one costing less in error
-// plus mu times bits (a change of quantiser_scale_code within a slice costs six bits), for the
-// least mu whose expected stream fits `budget` bytes: bisection on the logarithm of mu between
-// the two settings' own multipliers, widened; then, since alike macroblocks change sides
-// at the same mu, the coarser macroblocks that gain most per bit move to the finer
-// setting while the expected size allows. False when even the coarser setting is over.
-// Expected sizes count the slices' bits and headers exactly but take each macroblock's DC
-// codes from its own slice coding; a caller checks the real size. Returns per macroblock, in
-// raster order, the slice coding to write it from; nothing when even the coarser setting is
-// over the budget.
+// Chooses for each macroblock the coarser or the finer coding: the one costing less in error
+// plus mu times bits, a change of quantiser_scale_code within a slice costing six bits more,
+// for the least mu (found by bisection on its logarithm) whose stream is expected to fit
+// `budget` bytes. Alike macroblocks change sides at the same mu, so the coarser ones that
+// gain most error per bit then move to the finer coding while the expected size allows.
+// Expected sizes count headers (`fixed_bytes`) and slices exactly but take each macroblock's
+// DC codes from its own slice coding; the caller checks the real size. Returns per macroblock,
+// in raster order, the slice coding to write it from; nothing when even the coarser coding
+// alone is over the budget.
 std::optional<std::vector<const SliceCoding*>> ChooseMacroblockSettings(const TwoSettings& two,
                                                                         int mb_width,
                                                                         int64_t fixed_bytes,
