@@ -46,7 +46,6 @@ SliceCoder::SliceCoder(const StillSettings& settings,
       2 + (p_.frame_pred_frame_dct[0] ? 0 : 1) + (p_.concealment_motion_vectors[0] ? 3 : 0);
 }
 
-// Quantises one macroblock row at `setting` and counts its bits.
 // Quantises one macroblock row at `setting` and counts its bits. With `dct_choices` (one
 // entry per macroblock of the row: 0 undecided, 1 frame, 2 field) a decided macroblock
 // codes only its dct_type, and an undecided one records what it chose.

@@ -9,7 +9,8 @@
 #include "formatswitch/macroblock_transform.h"
 #include "formatswitch/still_encoder.h"
 
-// Coding one slice (one macroblock row) of intra macroblocks at a rate setting.
+// Coding one slice (one macroblock row) of intra macroblocks at a rate setting: quantising
+// it to count its bits and error, and writing it.
 namespace qv::formatswitch {
 
 // A rate setting: quantiser_scale_code with its multiplier, in order of falling quality.
@@ -38,7 +39,6 @@ class SliceCoder {
   SliceCoder(const StillSettings& settings, const std::vector<MacroblockCoefficients>& mbs,
              int mb_width);
 
-  // Quantises one macroblock row at `setting` and counts its bits.
   // Quantises one macroblock row at `setting` and counts its bits. With `dct_choices` (one
   // entry per macroblock of the row: 0 undecided, 1 frame, 2 field) a decided macroblock
   // codes only its dct_type, and an undecided one records what it chose.
@@ -49,8 +49,8 @@ class SliceCoder {
   void Write(BitWriter& out, int row, const SliceCoding* const* from) const;
 
  private:
-  // The coding of some blocks of one macroblock: their levels, bits and error change, and the
-  // DC predictor after them.
+  // The coding of some blocks of one macroblock: their levels, bits and weighted error, and
+  // the DC predictor after them.
   struct BlockCoding {
     int16_t levels[4 * (2 + 126)];
     int count = 0;
