@@ -102,21 +102,26 @@ std::vector<uint8_t> EncodeStill(const YCbCrPicture& picture, const StillSetting
     return total;
   };
 
-  // First a search on every sixth row, scaled up, for where the whole picture will fit...
-  std::vector<int> sample_rows;
-  for (int row = 3; row < mb_height; row += 6)
+  // First a search on a sample of rows, scaled up, for where the whole picture will fit:
+  // every twelfth row while the search is wide, every sixth (the same rows and as many
+  // again) once it is near...
+  std::vector<int> coarse_rows, sample_rows;
+  for (int row = 3; row < mb_height; row += 6) {
     sample_rows.push_back(row);
-  auto estimated_bytes = [&](int index) {
-    code_rows(index, sample_rows);
+    if ((row - 3) % 12 == 0) coarse_rows.push_back(row);
+  }
+  auto estimated_bytes = [&](int index, const std::vector<int>& rows) {
+    code_rows(index, rows);
     int64_t sampled = 0;
-    for (int row : sample_rows)
+    for (int row : rows)
       sampled += slice(index, row).Bytes();
-    return fixed_bytes + sampled * mb_height / static_cast<int64_t>(sample_rows.size());
+    return fixed_bytes + sampled * mb_height / static_cast<int64_t>(rows.size());
   };
   int low = -1, high = last_setting;  // estimates: low over the budget, high within it
   while (high - low > 1) {
     int middle = (low + high) / 2;
-    (estimated_bytes(middle) <= byte_budget ? high : low) = middle;
+    const std::vector<int>& rows = high - low > 8 ? coarse_rows : sample_rows;
+    (estimated_bytes(middle, rows) <= byte_budget ? high : low) = middle;
   }
   // ...then whole pictures from there: the finest setting that fits everywhere. The next
   // finer setting is needed in any case, so it is tried first: when the estimate was cautious

@@ -59,13 +59,14 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
   picture.cb.resize(static_cast<size_t>(cw) * ch);
   picture.cr.resize(static_cast<size_t>(cw) * ch);
 
-  // One frame line: its luma, and its colour differences filtered horizontally onto the even
-  // columns. Each chroma row below needs two frame lines and no line serves two rows (the
-  // fields' chroma rows interleave), so every line is converted once, as it is needed.
-  // The picture is converted in two parts side by side, each with its own line buffers.
+  // The chroma rows from `first_row` to `end_row`, with the frame lines they need. Each
+  // chroma row needs two frame lines and no line serves two rows (the fields' chroma rows
+  // interleave), so every line is converted once, as it is needed.
   auto convert_rows = [&](int first_row, int end_row) {
     std::vector<float> cb_line(static_cast<size_t>(w)), cr_line(static_cast<size_t>(w));
     std::vector<float> blue(static_cast<size_t>(w)), green(blue.size()), red(blue.size());
+    // One frame line: its luma, and its colour differences filtered horizontally onto the
+    // even columns.
     auto convert_line = [&](int y, float* cb_out, float* cr_out) {
       const uint8_t* row = bitmap.Row(y);
       for (int x = 0; x < w; ++x) {  // blue, green, red triples into three rows
@@ -124,7 +125,8 @@ YCbCrPicture ConvertToYCbCr(const Bitmap& bitmap, int matrix_coefficients, bool 
       }
     }
   };
-  // Parts split on a pair of chroma rows, so that no frame line belongs to both.
+  // Two parts side by side, split on a pair of chroma rows so that no frame line belongs to
+  // both.
   const int split = ch / 4 * 2;
   ForEachIndependent({0, 1}, [&](int part) {
     if (part == 0)
