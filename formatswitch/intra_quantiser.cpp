@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "formatswitch/vlc_tables.h"
 
 namespace qv::formatswitch {
@@ -16,9 +20,32 @@ inline int Reconstruct(int level, int weight_times_scale) {
   return (2 * level * weight_times_scale) / 32;
 }
 
+// Bit i set when |values[i]| > limit (limit at least 0), sixteen values at a time where the
+// processor's vector instructions are at hand.
+inline uint64_t AboveMask(const int16_t values[64], int16_t limit) {
+  uint64_t mask = 0;
+#if defined(__SSE2__)
+  const __m128i bound = _mm_set1_epi16(limit);
+  for (int i = 0; i < 64; i += 16) {
+    __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i));
+    __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i + 8));
+    low = _mm_max_epi16(low, _mm_sub_epi16(_mm_setzero_si128(), low));
+    high = _mm_max_epi16(high, _mm_sub_epi16(_mm_setzero_si128(), high));
+    __m128i above = _mm_packs_epi16(_mm_cmpgt_epi16(low, bound), _mm_cmpgt_epi16(high, bound));
+    mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(above))) << i;
+  }
+#else
+  for (int i = 0; i < 64; ++i) {
+    int magnitude = values[i] < 0 ? -values[i] : values[i];
+    mask |= static_cast<uint64_t>(magnitude > limit) << i;
+  }
+#endif
+  return mask;
+}
+
 }  // namespace
 
-AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
+AcResult QuantiseIntraAc(const int16_t sixteenths[64], int scale, float lambda,
                          const IntraCoding& coding, int16_t pairs[126]) {
   AcResult result;
   const int eob_bits = EndOfBlockCode(coding.vlc_table).length;
@@ -26,17 +53,18 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
   if (lambda < 0) return result;
   const uint8_t* const bits_table = CoefficientBitsTable(coding.vlc_table);
   const float min_level_cost = lambda * static_cast<float>(bits_table[1]);  // run 0, level 1
-  const std::array<uint8_t, 64>& scan = *coding.scan;
+  const float hopeless_gap = lambda * static_cast<float>(kEscapeBits - bits_table[1]);
   const std::array<uint8_t, 64>& weights = *coding.weights;
 
   // A position whose whole error is below the cost of the shortest code stays zero whatever
-  // else happens; the rest are gathered without branching on the data.
+  // else happens. |c| > t in sixteenths is the same test as c^2 > min_level_cost.
+  const double root = std::sqrt(static_cast<double>(min_level_cost) * 256.0);
+  if (root >= 32767) return result;
   uint8_t candidates[64];
   int candidate_count = 0;
-  for (int i = 1; i < 64; ++i) {
-    float c = coefficients[scan[i]];
-    candidates[candidate_count] = static_cast<uint8_t>(i);
-    candidate_count += c * c > min_level_cost ? 1 : 0;
+  for (uint64_t mask = AboveMask(sixteenths, static_cast<int16_t>(root)) & ~uint64_t{1}; mask;
+       mask &= mask - 1) {
+    candidates[candidate_count++] = static_cast<uint8_t>(__builtin_ctzll(mask));
   }
   if (candidate_count == 0) return result;
 
@@ -57,10 +85,9 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
 
   for (int k = 0; k < candidate_count; ++k) {
     const int i = candidates[k];
-    const int raster = scan[i];
-    const float c = coefficients[raster];
+    const float c = static_cast<float>(sixteenths[i]) * 0.0625f;
     const float magnitude = std::fabs(c);
-    const int ws = weights[raster] * scale;
+    const int ws = weights[i] * scale;
     const float zero_error = magnitude * magnitude;
     int high = static_cast<int>(magnitude * 16.0f / static_cast<float>(ws) + 0.5f);
     if (high > kMaxLevel) high = kMaxLevel;
@@ -103,7 +130,11 @@ AcResult QuantiseIntraAc(const float coefficients[64], int scale, float lambda,
     while (survivor_count > 0 && score[survivors[survivor_count - 1]] > best_score) {
       --survivor_count;
     }
-    survivors[survivor_count++] = static_cast<uint8_t>(i);
+    // Nor is one that trails the best path by more than the widest gap in code lengths (an
+    // escape against the shortest code): no later level can make up for it.
+    if (survivor_count == 0 || best_score < score[survivors[0]] + hopeless_gap) {
+      survivors[survivor_count++] = static_cast<uint8_t>(i);
+    }
   }
 
   result.bits = bits_to[best_last] + eob_bits;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -24,8 +25,12 @@ void ForEachIndependent(const std::vector<int>& items, Work&& work) {
       work(items[i]);
   };
   std::vector<std::thread> helpers;
-  for (size_t t = 1; t < threads; ++t)
-    helpers.emplace_back(run);
+  try {
+    for (size_t t = 1; t < threads; ++t)
+      helpers.emplace_back(run);
+  } catch (const std::system_error&) {
+    // No more threads to be had: the ones started and this one share the work.
+  }
   run();
   for (std::thread& helper : helpers)
     helper.join();

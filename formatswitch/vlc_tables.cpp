@@ -162,7 +162,12 @@ constexpr Vlc ToVlc(std::string_view bits) {
 struct Tables {
   Vlc codes[2][32][kMaxTableLevel + 1] = {};
   uint8_t bits[2][64 * kBitsTableLevels] = {};
+  Vlc dc_size[2][12] = {};  // [luminance][size]
   Tables() {
+    for (int size = 0; size < 12; ++size) {
+      dc_size[1][size] = ToVlc(kDcSizeLuminance[size]);
+      dc_size[0][size] = ToVlc(kDcSizeChrominance[size]);
+    }
     for (const Entry& e : kTableZero) {
       codes[0][e.run][e.level] = ToVlc(e.bits);
       codes[1][e.run][e.level] = ToVlc(e.bits);
@@ -224,12 +229,12 @@ Vlc CoefficientCode(int table, int run, int level) {
 }
 
 Vlc EndOfBlockCode(int table) {
-  return table ? ToVlc("0110") : ToVlc("10");
+  return table ? Vlc{0b0110, 4} : Vlc{0b10, 2};
 }
 
 Vlc DcSizeCode(bool luminance, int size) {
   if (size < 0 || size > 11) return {};
-  return ToVlc(luminance ? kDcSizeLuminance[size] : kDcSizeChrominance[size]);
+  return GetTables().dc_size[luminance ? 1 : 0][size];
 }
 
 int CoefficientBits(int table, int run, int level) {

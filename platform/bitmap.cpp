@@ -166,7 +166,11 @@ Bitmap MakeBitmap24(int32_t width, int32_t height) {
   return bitmap;
 }
 
-Bitmap ParseBitmap(std::span<const uint8_t> file) {
+namespace {
+
+// Parses `file`; with `owned` (the same bytes in a vector) the pixels are moved into place
+// inside that vector instead of being copied.
+Bitmap Parse(std::span<const uint8_t> file, std::vector<uint8_t>* owned) {
   Reader in(file);
   in.Need(0, kFileHeaderSize, "the file header");
   if (file[0] != 'B' || file[1] != 'M') Refuse("the file does not begin with \"BM\"");
@@ -239,11 +243,28 @@ Bitmap ParseBitmap(std::span<const uint8_t> file) {
   size_t row_bytes = bitmap.RowBytes();
   uint64_t data_size = static_cast<uint64_t>(row_bytes) * static_cast<uint64_t>(height);
   in.Need(pixel_offset, data_size, "the pixel data");
-  bitmap.pixels.resize(static_cast<size_t>(data_size));
-  for (int64_t y = 0; y < height; ++y) {
-    int64_t stored = top_down ? y : height - 1 - y;
-    std::memcpy(bitmap.Row(static_cast<int32_t>(y)),
-                in.At(pixel_offset + static_cast<size_t>(stored) * row_bytes), row_bytes);
+  if (owned) {
+    std::vector<uint8_t>& bytes = *owned;
+    std::memmove(bytes.data(), bytes.data() + pixel_offset, static_cast<size_t>(data_size));
+    bytes.resize(static_cast<size_t>(data_size));
+    if (!top_down) {
+      std::vector<uint8_t> row(row_bytes);
+      for (int64_t y = 0; y < height / 2; ++y) {
+        uint8_t* upper = bytes.data() + static_cast<size_t>(y) * row_bytes;
+        uint8_t* lower = bytes.data() + static_cast<size_t>(height - 1 - y) * row_bytes;
+        std::memcpy(row.data(), upper, row_bytes);
+        std::memcpy(upper, lower, row_bytes);
+        std::memcpy(lower, row.data(), row_bytes);
+      }
+    }
+    bitmap.pixels = std::move(bytes);
+  } else {
+    bitmap.pixels.resize(static_cast<size_t>(data_size));
+    for (int64_t y = 0; y < height; ++y) {
+      int64_t stored = top_down ? y : height - 1 - y;
+      std::memcpy(bitmap.Row(static_cast<int32_t>(y)),
+                  in.At(pixel_offset + static_cast<size_t>(stored) * row_bytes), row_bytes);
+    }
   }
   if (bits <= 8) {
     // An index past the palette would make every later colour lookup read outside it.
@@ -259,8 +280,15 @@ Bitmap ParseBitmap(std::span<const uint8_t> file) {
   return bitmap;
 }
 
+}  // namespace
+
+Bitmap ParseBitmap(std::span<const uint8_t> file) {
+  return Parse(file, nullptr);
+}
+
 Bitmap LoadBitmap(const std::string& path) {
-  return ParseBitmap(ReadWholeFile(path));
+  std::vector<uint8_t> file = ReadWholeFile(path);
+  return Parse(file, &file);
 }
 
 std::vector<uint8_t> EncodeBitmap(const Bitmap& bitmap) {

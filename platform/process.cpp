@@ -24,19 +24,29 @@ int ExitStatusOf(int status) {
 
 }  // namespace
 
-std::optional<Process> Process::Start(const std::string& program, const std::vector<std::string>& arguments,
-                                      const std::string& directory, const std::string& output_path) {
+std::optional<Process> Process::Start(const std::string& program,
+                                      const std::vector<std::string>& arguments,
+                                      const std::string& directory, const std::string& output_path,
+                                      const std::string& error_path) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  for (const std::string& argument : arguments)
+    argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   const char* output = output_path.empty() ? "/dev/null" : output_path.c_str();
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output, O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  if (error_path == output_path) {
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  } else {
+    const char* errors = error_path.empty() ? "/dev/null" : error_path.c_str();
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors, O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  }
   if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
 
   pid_t pid = -1;
@@ -56,7 +66,9 @@ Process& Process::operator=(Process&& other) noexcept {
   return *this;
 }
 
-Process::~Process() { Kill(); }
+Process::~Process() {
+  Kill();
+}
 
 void Process::Kill() {
   if (pid_ <= 0) return;

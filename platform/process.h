@@ -12,10 +12,14 @@ namespace qv {
 class Process {
  public:
   // Starts `program` with `arguments` (argv[1] on), in `directory`, with no terminal: its
-  // standard input reads nothing and its output goes to `output_path` (or nowhere when empty).
+  // standard input reads nothing, its standard output goes to `output_path` and its standard
+  // error to `error_path` (nowhere when empty; the output's file when `error_path` equals it).
   // Returns nothing when the program cannot be started.
-  static std::optional<Process> Start(const std::string& program, const std::vector<std::string>& arguments,
-                                      const std::string& directory, const std::string& output_path = "");
+  static std::optional<Process> Start(const std::string& program,
+                                      const std::vector<std::string>& arguments,
+                                      const std::string& directory,
+                                      const std::string& output_path = "",
+                                      const std::string& error_path = "");
 
   Process(Process&& other) noexcept;
   Process& operator=(Process&& other) noexcept;

@@ -68,31 +68,40 @@ bool CheckPicture(Bitmap& picture, const std::string& saved_file,
 LogoPictureResult PrepareLogoPicture(const std::string& chosen_file, LogoKind kind,
                                      const std::string& working_directory) {
   LogoPictureResult result;
-  std::string target = JoinPath(working_directory, LogoPictureName(kind));
   std::string extension = LowerExtension(chosen_file);
-  Bitmap picture;
-  if (extension == ".jpg") {
-    picture = DecodeJpegFile(chosen_file);
-    result.preview.picture = picture;
-    SaveBitmap(picture, target);
-  } else if (extension == ".bmp") {
-    // Copied first so that the logo picture is the chosen file even when it cannot be parsed.
-    WriteWholeFile(target, ReadWholeFile(chosen_file));
-    picture = LoadBitmap(target);
-    SaveBitmap(picture, target);
-    result.preview.file = chosen_file;
-  } else {
+  if (extension != ".jpg" && extension != ".bmp") {
     // Nothing to load: testing an older logo picture of this kind would accept a picture the
     // user did not choose.
     result.messages.push_back({LogoMessage::Kind::kError, std::string(kPictureTypeMessage)});
     return result;
   }
 
-  if (!CheckPicture(picture, target, result.messages)) {
+  // The picture is saved and tested beside the logo picture and takes its name only when
+  // accepted, so a rejected picture never replaces the picture of an earlier choice.
+  std::string target = JoinPath(working_directory, LogoPictureName(kind));
+  std::string candidate = target + ".new";
+  struct RemoveOnExit {
+    const std::string& path;
+    ~RemoveOnExit() { RemoveFile(path); }
+  } cleanup{candidate};
+
+  Bitmap picture;
+  if (extension == ".jpg") {
+    picture = DecodeJpegFile(chosen_file);
+    result.preview.picture = picture;
+    SaveBitmap(picture, candidate);
+  } else {
+    WriteWholeFile(candidate, ReadWholeFile(chosen_file));
+    picture = LoadBitmap(candidate);
+    SaveBitmap(picture, candidate);  // at the depth it was loaded with
+    result.preview.file = chosen_file;
+  }
+
+  if (!CheckPicture(picture, candidate, result.messages)) {
     result.messages.push_back({LogoMessage::Kind::kError, std::string(kPixelDepthMessage)});
     return result;
   }
-  SaveBitmap(picture, target);
+  WriteFileAtomically(target, EncodeBitmap(picture));
   result.accepted = true;
   return result;
 }

@@ -37,10 +37,11 @@ inline constexpr std::string_view kPictureTypeMessage =
 std::string PictureSizeMessage(int32_t width, int32_t height);
 
 // Builds the kind's logo picture in `working_directory` from the chosen JPEG or BMP file:
-// decodes or copies it, saves it under the kind's logo picture name, checks its depth and
-// normalises its size. A picture that cannot be read, decoded or saved raises IoError
-// (a JPEG's error carries the decoder's own text); a chosen file with neither extension is
-// refused with kPictureTypeMessage and nothing is loaded or written.
+// decodes or copies it, saves it, checks the saved file's depth and normalises the size. The
+// logo picture is replaced only by an accepted picture. A picture that cannot be read,
+// decoded or saved raises IoError (a JPEG's error carries the decoder's own text); a chosen
+// file with neither extension is refused with kPictureTypeMessage and nothing is loaded or
+// written.
 LogoPictureResult PrepareLogoPicture(const std::string& chosen_file, LogoKind kind,
                                      const std::string& working_directory);
 

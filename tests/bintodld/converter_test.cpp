@@ -1,10 +1,7 @@
 #include "bintodld/converter.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <lzo/lzo1x.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <map>
@@ -17,10 +14,9 @@
 #include "platform/file.h"
 #include "platform/little_endian.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "workfiles/header_configs.h"
-
-extern char** environ;
 
 namespace qv::bintodld {
 namespace {
@@ -117,29 +113,12 @@ Outcome RunInProcess(const std::vector<std::string>& arguments) {
   return {status, out.str()};
 }
 
-// Runs the built program with an argument list, standard output into a file.
-Outcome RunProgram(const TempDir& dir, const std::vector<std::string>& arguments) {
+// Runs the built program with an argument list.
+Outcome RunProgram(const TempDir&, const std::vector<std::string>& arguments) {
   std::vector<std::string> all = {QV_BINTODLD_PROGRAM};
   all.insert(all.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& argument : all)
-    argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  const std::string out_path = dir.File("stdout.txt");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t pid = 0;
-  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  EXPECT_EQ(spawned, 0);
-  int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
-  std::vector<uint8_t> out = testing::ReadBytes(out_path);
-  RemoveFile(out_path);
-  return {WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1,
-          std::string(out.begin(), out.end())};
+  testing::ProgramRun run = testing::RunProgram(all);
+  return {run.exit_status, run.output};
 }
 
 class RoundTrip : public ::testing::TestWithParam<Variant> {};

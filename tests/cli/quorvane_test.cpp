@@ -18,17 +18,26 @@
 #include "tests/support/image_builder.h"
 #include "tests/support/opened_job.h"
 #include "tests/support/run_program.h"
+#include "tests/support/still_referee.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_pictures.h"
 
 namespace qv {
 namespace {
 
+using testing::ProgramPath;
 using testing::ProgramRun;
-using testing::RunProgram;
+
+// The quorvane command with `arguments`, in `directory`.
+ProgramRun RunQuorvane(std::vector<std::string> arguments, const std::string& directory) {
+  arguments.insert(arguments.begin(), ProgramPath("quorvane"));
+  return testing::RunProgram(arguments, directory);
+}
 
 std::vector<std::string> FilesIn(const std::string& directory) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
+    names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -37,15 +46,16 @@ class Quorvane : public ::testing::Test {
  protected:
   // A sample image made by the command itself, in the input directory.
   std::string Sample(const std::string& variant, const std::string& name) {
-    ProgramRun run = RunProgram("quorvane", {"sample", inputs_.File(name), "--variant", variant}, inputs_.path());
-    EXPECT_EQ(run.status, 0) << run.output;
+    ProgramRun run =
+        RunQuorvane({"sample", inputs_.File(name), "--variant", variant}, inputs_.path());
+    EXPECT_EQ(run.exit_status, 0) << run.errors;
     return inputs_.File(name);
   }
   ProgramRun Build(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "build");
     arguments.push_back("--workdir");
     arguments.push_back(work_.path());
-    return RunProgram("quorvane", arguments, inputs_.path());
+    return RunQuorvane(arguments, inputs_.path());
   }
   // The merged image a download file converts back to.
   std::vector<uint8_t> Converted(const std::string& download, Variant variant) {
@@ -59,31 +69,38 @@ class Quorvane : public ::testing::Test {
   testing::TempDir work_;
 };
 
-class BuildEveryKind : public Quorvane, public ::testing::WithParamInterface<std::tuple<const char*, const char*>> {};
+class BuildEveryKind : public Quorvane,
+                       public ::testing::WithParamInterface<std::tuple<const char*, const char*>> {
+};
 
 TEST_P(BuildEveryKind, WithoutChoicesTheOutputsAreTheImage) {
   auto [variant_name, extension] = GetParam();
   std::string input = Sample(variant_name, std::string("box") + extension);
   ProgramRun run = Build({input});
-  ASSERT_EQ(run.status, 0) << run.output;
-  Variant variant = std::string(variant_name) == "app" ? kAppImage : std::string(variant_name) == "all" ? kAllImage : kFullImage;
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  Variant variant = std::string(variant_name) == "app"   ? kAppImage
+                    : std::string(variant_name) == "all" ? kAllImage
+                                                         : kFullImage;
   std::vector<uint8_t> original =
       std::string(extension) == ".bin" ? ReadWholeFile(input) : Converted(input, variant);
   if (std::string(extension) == ".bin") {
-    EXPECT_EQ(run.output, "Information: Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]\n");
+    EXPECT_EQ(run.errors,
+              "Information: Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]\n");
     EXPECT_EQ(FilesIn(work_.path()), (std::vector<std::string>{"box_Merge.bin", "box_Merge.dld"}));
     EXPECT_TRUE(ReadWholeFile(work_.File("box_Merge.bin")) == original);
   } else {
-    EXPECT_EQ(run.output, "Information: Quorvanex: Succeed!  [ Create File: box_Merge.dld]\n");
+    EXPECT_EQ(run.errors, "Information: Quorvanex: Succeed!  [ Create File: box_Merge.dld]\n");
     EXPECT_EQ(FilesIn(work_.path()), (std::vector<std::string>{"box_Merge.dld"}));
   }
   EXPECT_TRUE(Converted(work_.File("box_Merge.dld"), variant) == original);
 }
 
 INSTANTIATE_TEST_SUITE_P(VariantsAndKinds, BuildEveryKind,
-                         ::testing::Combine(::testing::Values("app", "all", "full"), ::testing::Values(".bin", ".dld")),
+                         ::testing::Combine(::testing::Values("app", "all", "full"),
+                                            ::testing::Values(".bin", ".dld")),
                          [](const auto& info) {
-                           return std::string(std::get<0>(info.param)) + (std::get<1>(info.param) + 1);
+                           return std::string(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) + 1);
                          });
 
 TEST_F(Quorvane, EditedSettingsDatabaseAndKeyLandInTheImage) {
@@ -94,10 +111,10 @@ TEST_F(Quorvane, EditedSettingsDatabaseAndKeyLandInTheImage) {
   WriteLe32(&key[80], 1);  // a key to be stored compressed
   std::fill(key.begin() + 200, key.end(), 0x00);
   WriteWholeFile(inputs_.File("key.bin"), key);
-  ProgramRun run = Build({input, "--default-db", inputs_.File("db.bin"), "--key", inputs_.File("key.bin"),
-                          "--model-id", "QV-2027", "--http-manual-addr", "http://m.example/", "--auto-key",
-                          "k.dld"});
-  ASSERT_EQ(run.status, 0) << run.output;
+  ProgramRun run = Build({input, "--default-db", inputs_.File("db.bin"), "--key",
+                          inputs_.File("key.bin"), "--model-id", "QV-2027", "--http-manual-addr",
+                          "http://m.example/", "--auto-key", "k.dld"});
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
   std::vector<uint8_t> merged = Converted(work_.File("box_Merge.dld"), kAllImage);
 
   EXPECT_TRUE(std::equal(database.begin(), database.end(), merged.begin() + 0x6D0000));
@@ -117,17 +134,76 @@ TEST_F(Quorvane, EditedSettingsDatabaseAndKeyLandInTheImage) {
   const ManufacturerBlock& block = reopened.job().manufacturer;
   for (int i = 0; i < block.CheckedRegionCount(); ++i) {
     if (block.regions[i].check_flag == 1) {
-      EXPECT_EQ(block.regions[i].crc, RegionCrcInImage(file, *LayoutOf(kAllImage), block.regions[i])) << i;
+      EXPECT_EQ(block.regions[i].crc,
+                RegionCrcInImage(file, *LayoutOf(kAllImage), block.regions[i]))
+          << i;
     }
   }
   EXPECT_EQ(block.block_crc, Crc32(&merged[0x65F000], 4092));
+}
+
+TEST_F(Quorvane, EveryKindOfChoiceFromPicturesAndDownloadFiles) {
+  std::string input = Sample("full", "box.bin");
+  SaveBitmap(testing::MakePicture(testing::PictureKind::kPhoto, 720, 576),
+             inputs_.File("boot.bmp"));
+  testing::WriteJpeg(testing::MakePicture(testing::PictureKind::kFlatLogo, 640, 528),
+                     inputs_.File("menu logo.jpg"));
+  SaveBitmap(testing::MakePicture(testing::PictureKind::kGradient, 720, 480),
+             inputs_.File("Radio.BMP"));
+  std::vector<uint8_t> database = testing::CodeLikeBytes(0x40000, 31);
+  testing::DownloadSpec database_spec;
+  database_spec.variant = kDefaultDownload;
+  WriteWholeFile(inputs_.File("db.dld"), testing::BuildDownload(database, database_spec));
+  std::vector<uint8_t> key =
+      testing::RandomBytes(0x10000, 32);  // word 80 is not 1: copied as it is
+  WriteLe32(&key[80], 0x12345678);
+  testing::DownloadSpec key_spec;
+  key_spec.variant = kKeyDownload;
+  WriteWholeFile(inputs_.File("key.dld"), testing::BuildDownload(key, key_spec));
+
+  ProgramRun run =
+      Build({input, "--boot", inputs_.File("boot.bmp"), "--menu", inputs_.File("menu logo.jpg"),
+             "--radio", inputs_.File("Radio.BMP"), "--default-db", inputs_.File("db.dld"), "--key",
+             inputs_.File("key.dld")});
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  EXPECT_EQ(run.errors,
+            "Information: Quorvane: The size of the picture: 640*528...\n\nStandard picture size: "
+            "[24 Bit], "
+            "[720*576] or [720*480].\n\nWill from top left corner intercept 720*576 sizes.\n"
+            "Information: Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]\n");
+  EXPECT_EQ(FilesIn(work_.path()), (std::vector<std::string>{"box_Merge.bin", "box_Merge.dld"}));
+  std::vector<uint8_t> merged = ReadWholeFile(work_.File("box_Merge.bin"));
+  EXPECT_TRUE(Converted(work_.File("box_Merge.dld"), kFullImage) == merged);
+  EXPECT_TRUE(std::equal(database.begin(), database.end(), merged.begin() + 0x720000));
+  EXPECT_TRUE(std::equal(key.begin(), key.end(), merged.begin() + 0x710000));
+
+  testing::OpenedJob reopened;
+  reopened.Open(kFullImage, merged);
+  for (const char* name : {"boot", "menu", "radio"}) {
+    int index = 3 + (name[0] == 'm') + 2 * (name[0] == 'r');
+    const DirectoryEntry& entry = reopened.job().directory.entries[index];
+    ASSERT_EQ(entry.Name(), name);
+    std::span<const uint8_t> still = reopened.job().Slot(index).first(entry.Length());
+    EXPECT_EQ(ReadLe32(still.data()), 0xB3010000u) << name;
+    EXPECT_EQ(ReadLe32(still.data() + still.size() - 4), 0xB7010000u) << name;
+    std::string path = inputs_.File(std::string(name) + ".m2v");
+    WriteWholeFile(path, still);
+    int height = name[0] == 'b' ? 576 : 480;
+    testing::TempDir ffmpeg_scratch, mpeg2dec_scratch;
+    testing::DecodedStill by_ffmpeg =
+        testing::DecodeWithFfmpeg(path, 720, height, ffmpeg_scratch.path());
+    testing::DecodedStill by_mpeg2dec =
+        testing::DecodeWithMpeg2dec(path, 720, height, mpeg2dec_scratch.path());
+    EXPECT_TRUE(by_ffmpeg.ok) << name << ": " << by_ffmpeg.problem;
+    EXPECT_TRUE(by_mpeg2dec.ok) << name << ": " << by_mpeg2dec.problem;
+  }
 }
 
 TEST_F(Quorvane, AnAppImageGrowsWithADefaultDatabase) {
   std::string input = Sample("app", "box.bin");
   WriteWholeFile(inputs_.File("db.bin"), std::vector<uint8_t>(0x40000, 0x3C));
   ProgramRun run = Build({input, "--default-db", inputs_.File("db.bin")});
-  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
   std::vector<uint8_t> merged = ReadWholeFile(work_.File("box_Merge.bin"));
   ASSERT_EQ(merged.size(), 0x710000u);
   EXPECT_EQ(merged[0x6D0000], 0x3C);
@@ -140,27 +216,27 @@ TEST_F(Quorvane, RefusedInputsStopBeforeStart) {
   std::string input = Sample("full", "box.bin");
   WriteWholeFile(inputs_.File("short.bin"), std::vector<uint8_t>(100, 1));
   ProgramRun run = Build({input, "--key", inputs_.File("short.bin")});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, "Error: Quorvane: Open File Error: file overtop!\n");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.errors, "Error: Quorvane: Open File Error: file overtop!\n");
   EXPECT_FALSE(FileExists(work_.File("box_Merge.bin")));
 
   run = Build({inputs_.File("short.bin")});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, "Error: Quorvane: Open file type error!\n");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.errors, "Error: Quorvane: Open file type error!\n");
 
   run = Build({inputs_.File("absent.bin")});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, "Quorvan[1.0.00]: File not found\n");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.errors, "Quorvan[1.0.00]: File not found\n");
 
   run = Build({input, "--model-id", std::string(21, 'x')});
-  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.exit_status, 2);
 }
 
 TEST_F(Quorvane, InfoShowsTheImageReadOnly) {
   std::string input = Sample("full", "box.dld");
   std::vector<uint8_t> before = ReadWholeFile(input);
-  ProgramRun run = RunProgram("quorvane", {"info", input, "--json"}, work_.path());
-  ASSERT_EQ(run.status, 0) << run.output;
+  ProgramRun run = RunQuorvane({"info", input, "--json"}, work_.path());
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
   nlohmann::json info = nlohmann::json::parse(run.output);
   EXPECT_EQ(info["kind"], "download");
   EXPECT_EQ(info["variant"], 7);
@@ -177,8 +253,8 @@ TEST_F(Quorvane, InfoShowsTheImageReadOnly) {
   EXPECT_TRUE(ReadWholeFile(input) == before);
 
   WriteWholeFile(inputs_.File("x.bin"), std::vector<uint8_t>(10, 0));
-  run = RunProgram("quorvane", {"info", inputs_.File("x.bin")}, work_.path());
-  EXPECT_EQ(run.status, 1);
+  run = RunQuorvane({"info", inputs_.File("x.bin")}, work_.path());
+  EXPECT_EQ(run.exit_status, 1);
 }
 
 }  // namespace

@@ -16,31 +16,32 @@ namespace qv::testing {
 
 inline constexpr size_t kStillBudget = 30592;
 
-// Luma PSNR floors for the synthetic pictures at the 30,592-byte budget: 1.5 dB under the
-// lowest of the values measured at 720 x 576 and 720 x 480 (photo 32.9, portrait 56.0, flat
-// logo 66.8, text 20.5, gradient 54.1, noise 16.7, fine detail 16.7, interlaced 51.2, colour
-// bars 65.0), so that a change which costs quality fails. Noise and fine detail cannot be
-// coded well in so few bytes.
+// Luma PSNR floors for the synthetic pictures at the 30,592-byte budget: 1 dB under the
+// lowest of the values measured with both decoders at 720 x 576 and 720 x 480 (photo 33.1,
+// portrait 57.1, flat logo 67.5, text 20.3, gradient 54.5, noise 16.9, fine detail 16.8,
+// interlaced 51.9, colour bars 65.0), so that a change which costs quality fails. Noise and
+// fine detail cannot be coded well in so few bytes; the two decoders differ by up to 0.4 dB
+// on the nearly lossless pictures.
 inline double PsnrFloor(PictureKind kind) {
   switch (kind) {
     case PictureKind::kPhoto:
-      return 31.4;
+      return 32.0;
     case PictureKind::kPortrait:
-      return 54.5;
+      return 56.0;
     case PictureKind::kFlatLogo:
-      return 65.3;
+      return 66.4;
     case PictureKind::kText:
-      return 19.0;
+      return 19.3;
     case PictureKind::kGradient:
-      return 52.6;
+      return 53.5;
     case PictureKind::kNoise:
-      return 15.2;
+      return 15.9;
     case PictureKind::kFineDetail:
-      return 15.2;
+      return 15.8;
     case PictureKind::kInterlaced:
-      return 49.7;
+      return 50.9;
     case PictureKind::kColourBars:
-      return 63.5;
+      return 64.0;
   }
   return 0;
 }

@@ -82,8 +82,8 @@ HostileRun RunHostile(const std::string& program, const std::vector<std::string>
     environment.Set("UBSAN_OPTIONS", WithOption("UBSAN_OPTIONS", "log_path=" + reports));
     const std::string path =
         program.find('/') == std::string::npos ? ProgramPath(program) : program;
-    std::optional<Process> process =
-        Process::Start(path, arguments, directory, scratch.File("output"));
+    const std::string output = scratch.File("output");  // standard output and error together
+    std::optional<Process> process = Process::Start(path, arguments, directory, output, output);
     if (!process) {
       run.output = "could not start " + path;
       return run;

@@ -34,7 +34,9 @@ class FakeUi : public Ui {
     answers.pop_front();
     return answer;
   }
-  void ShowMessage(MessageKind kind, const std::string& text) override { messages.push_back({kind, text}); }
+  void ShowMessage(MessageKind kind, const std::string& text) override {
+    messages.push_back({kind, text});
+  }
   void ShowWaitBanner() override {
     ++banners_shown;
     banner_up = true;
@@ -52,7 +54,8 @@ class FakeUi : public Ui {
   // The texts of the messages shown so far, first line only, and forgets them.
   std::vector<std::string> TakeMessages() {
     std::vector<std::string> texts;
-    for (const Message& message : messages) texts.push_back(message.text.substr(0, message.text.find('\r')));
+    for (const Message& message : messages)
+      texts.push_back(message.text.substr(0, message.text.find('\r')));
     messages.clear();
     return texts;
   }

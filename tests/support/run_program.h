@@ -6,16 +6,16 @@
 namespace qv::testing {
 
 struct ProgramRun {
-  int status = -1;     // exit status; -1 when the program could not start or ran past its time
-  std::string output;  // standard output and standard error together
+  int exit_status = -1;  // -1: could not start, or ran past its time and was ended
+  std::string output;    // standard output
+  std::string errors;    // standard error
 };
 
-// Runs a program of this build (build/bin/<name>) with `arguments` in `directory`, waits for
-// it (at most two minutes) and returns what it printed.
-ProgramRun RunProgram(const std::string& name, const std::vector<std::string>& arguments,
-                      const std::string& directory);
+// Starts `arguments[0]` (a path, or a name searched on PATH) with the rest as its arguments,
+// in `directory` when not empty, waits for it (at most two minutes) and returns what it printed.
+ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::string& directory = "");
 
-// The path of a program of this build.
+// The path of a program of this build: build/bin/<name>.
 std::string ProgramPath(const std::string& name);
 
 }  // namespace qv::testing

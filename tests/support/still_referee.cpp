@@ -1,16 +1,9 @@
 #include "tests/support/still_referee.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-
-extern char** environ;
 
 namespace qv::testing {
 
@@ -22,38 +15,6 @@ std::string ReadText(const std::string& path) {
 }
 
 }  // namespace
-
-ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::string& directory) {
-  ProgramRun run;
-  char out_name[] = "/tmp/quorvane-run-out-XXXXXX";
-  char err_name[] = "/tmp/quorvane-run-err-XXXXXX";
-  int out_fd = ::mkstemp(out_name), err_fd = ::mkstemp(err_name);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
-  posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments)
-    argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out_fd);
-  ::close(err_fd);
-  run.output = ReadText(out_name);
-  run.errors = ReadText(err_name);
-  ::unlink(out_name);
-  ::unlink(err_name);
-  return run;
-}
 
 DecodedStill DecodeWithFfmpeg(const std::string& still, int width, int height,
                               const std::string& scratch_directory) {

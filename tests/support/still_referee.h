@@ -4,19 +4,11 @@
 #include <string>
 #include <vector>
 
-// Runs programs for the tests and benchmarks, and has MPEG-2 stills decoded by two
-// independent decoders: ffmpeg (libavcodec) and mpeg2dec (libmpeg2).
+#include "tests/support/run_program.h"
+
+// Has MPEG-2 stills decoded by two independent decoders: ffmpeg (libavcodec) and mpeg2dec
+// (libmpeg2).
 namespace qv::testing {
-
-struct ProgramRun {
-  int exit_status = -1;  // -1: could not start or did not exit normally
-  std::string output;    // standard output
-  std::string errors;    // standard error
-};
-
-// Starts `arguments[0]` (searched on PATH) with the arguments, in `directory` when not empty,
-// and waits for it.
-ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::string& directory = "");
 
 struct DecodedStill {
   bool ok = false;

@@ -116,8 +116,15 @@ TEST(LogoPicture, PicturesThatAreNotTwentyFourBitAreRejectedWithTheDepthMessage)
     ASSERT_EQ(result.messages.size(), 1u);
     EXPECT_EQ(result.messages[0].kind, LogoMessage::Kind::kError);
     EXPECT_EQ(result.messages[0].text, "Quorvane: Open File Error: File pixel wrong, pixel is 24!");
-    EXPECT_EQ(Saved(dir, LogoKind::kRadio).bits_per_pixel, 8);  // the re-saved rejected picture
+    EXPECT_FALSE(FileExists(dir.File("radio.bmp")));  // no picture was accepted
   }
+  // A rejected picture leaves the picture of an earlier choice as it was.
+  Bitmap earlier = MakePicture(PictureKind::kGradient, 720, 576);
+  SaveBitmap(earlier, dir.File("chosen.bmp"));
+  ASSERT_TRUE(PrepareLogoPicture(dir.File("chosen.bmp"), LogoKind::kRadio, dir.path()).accepted);
+  EXPECT_FALSE(PrepareLogoPicture(dir.File("grey.bmp"), LogoKind::kRadio, dir.path()).accepted);
+  EXPECT_EQ(Saved(dir, LogoKind::kRadio).pixels, earlier.pixels);
+  EXPECT_FALSE(FileExists(dir.File("radio.bmp.new")));
   // A greyscale JPEG decodes to 8 bits per pixel.
   testing::WriteJpeg(MakePicture(PictureKind::kPortrait, 720, 576), dir.File("grey.jpg"), 90, true);
   LogoPictureResult result = PrepareLogoPicture(dir.File("grey.jpg"), LogoKind::kBoot, dir.path());
@@ -176,6 +183,8 @@ TEST(LogoPicture, DamagedJpegsRaiseTheDecodersOwnError) {
   EXPECT_THROW(PrepareLogoPicture(dir.File("missing.jpg"), LogoKind::kMenu, dir.path()), IoError);
   WriteWholeFile(dir.File("bad.bmp"), good);  // a JPEG named .bmp
   EXPECT_THROW(PrepareLogoPicture(dir.File("bad.bmp"), LogoKind::kMenu, dir.path()), IoError);
+  EXPECT_FALSE(FileExists(dir.File("menu.bmp")));  // nothing half-made is left behind
+  EXPECT_FALSE(FileExists(dir.File("menu.bmp.new")));
 }
 
 TEST(LogoPicture, OtherExtensionsAreRefusedWithoutTouchingTheLogoPicture) {
