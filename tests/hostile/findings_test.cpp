@@ -18,12 +18,13 @@
 namespace qv {
 namespace {
 
-// The still encoder's rate search sampled every sixth macroblock row from the third on, so a
-// picture of one or two macroblock rows gave it no rows and it divided by zero.
-TEST(FuzzFindings, TheStillEncoderTakesPicturesOfOneAndTwoMacroblockRows) {
+// The still encoder's rate search samples every sixth macroblock row (from the third, later
+// from the fourth), so a picture of fewer rows gave it no rows and it divided by zero.
+TEST(FuzzFindings, TheStillEncoderTakesPicturesOfOneToThreeMacroblockRows) {
   using namespace formatswitch;
   testing::TempDir dir;
-  for (auto [width, height, progressive] : {std::tuple{16, 16, true}, std::tuple{48, 32, false}}) {
+  for (auto [width, height, progressive] :
+       {std::tuple{16, 16, true}, std::tuple{48, 32, false}, std::tuple{32, 48, true}}) {
     SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
     StillSettings settings;
     std::string error;
