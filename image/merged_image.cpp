@@ -134,9 +134,10 @@ RepackResult WritePartitionsAndDirectory(JobState& job, const std::string& merge
     ends[i] = starts[i] + entry.Length();
   }
 
-  // Checked before anything is written: a moved partition stays inside the partition space
-  // and clear of every other partition.
-  for (int i = 1; i < count; ++i) {
+  // Checked before anything is written: every small partition (moved, or at index 0 in its
+  // place with what it now holds) stays inside the partition space and clear of every other
+  // partition.
+  for (int i = 0; i < count; ++i) {
     const DirectoryEntry& entry = directory.entries[i];
     if (IsLargePartition(entry)) continue;
     if (ends[i] > kPartitionSpace) {

@@ -136,6 +136,23 @@ TEST_F(HostileDirectory, PartitionsTheMergedImageCouldNotHoldAreRefused) {
   ExpectNoResult();
 }
 
+// Found by the image fuzzer: the re-packing checked the small partitions it moves, but not one
+// at index 0, which keeps its place; written there with a new model id it landed on the large
+// partition it overlapped.
+TEST_F(HostileDirectory, AFirstSmallPartitionOverALargeOneStopsStart) {
+  ImageSpec spec = DefaultImageSpec(kAllImage);
+  spec.manufacturer.regions.clear();
+  PartitionSpec model = spec.partitions[7];  // "modelid", inside "fw_audio"
+  model.offset = 0x280010;
+  spec.partitions.insert(spec.partitions.begin(), model);
+  std::string image = WriteInput("box.bin", BuildFlashImage(spec));
+  EXPECT_TRUE(Refused(Build(image, {"--model-id", "QV-LONGER-MODEL-ID"}),
+                      "The partitions do not fit the image: the partition \"modelid\" (directory "
+                      "entry 0) would lie at offsets 0x280010 to 0x280022, over the partition "
+                      "\"fw_audio\""));
+  ExpectNoResult();
+}
+
 class HostileManufacturerBlock : public Hostile {};
 
 TEST_F(HostileManufacturerBlock, ARegionCountOf200ChecksTheRecordsThatExist) {
