@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <utility>
 
@@ -15,9 +16,17 @@ std::optional<PendingFile> PendingFile::Create(const std::string& final_path) {
   // The process id and a counter make the name unique among running converters; an existing
   // name (left by a killed run) is skipped, never reused.
   static unsigned counter = 0;
+  // The temporary name must be a valid name itself: beside a final name that is nearly as long
+  // as a name may be, it keeps only the final name's beginning.
+  const size_t slash = final_path.rfind('/');
+  const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name =
-        final_path + ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    const std::string suffix =
+        ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    std::string name = final_path;
+    if (name.size() - name_start + suffix.size() > NAME_MAX)
+      name.resize(name_start + NAME_MAX - suffix.size());
+    name += suffix;
     errno = 0;
     if (auto file = File::TryOpen(name, File::Mode::kCreateNew)) {
       return PendingFile(std::move(*file), std::move(name), final_path);

@@ -13,7 +13,8 @@ namespace qv {
 // never leaves a partial or empty file under the final name.
 class PendingFile {
  public:
-  // Creates the temporary file ("<final path>.part<n>"); nothing when it cannot be created.
+  // Creates the temporary file ("<final path>.part<n>", the final name cut short when the two
+  // would be too long for a name); nothing when it cannot be created.
   static std::optional<PendingFile> Create(const std::string& final_path);
 
   PendingFile(PendingFile&& other) noexcept;

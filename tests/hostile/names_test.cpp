@@ -100,5 +100,25 @@ TEST_F(HostileNames, AsADownloadFileAndADatabase) {
   EXPECT_TRUE(watched_.Unchanged());
 }
 
+TEST_F(HostileNames, NamesAsLongAsANameMayBe) {
+  // The outputs' names still fit (250 characters), the converter's temporary name beside them
+  // would not unless it is cut short.
+  const std::string fits(240, 'n');
+  std::string image = WriteInput(fits + ".bin", SampleImage(kAppImage));
+  ASSERT_TRUE(Succeeded(Build(image)));
+  std::vector<uint8_t> converted;
+  ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Work() + "/" + fits + "_Merge.dld"), kAppImage,
+                                   converted));
+  EXPECT_TRUE(converted == SampleImage(kAppImage));
+  fs::remove(Work() + "/" + fits + "_Merge.bin");
+  fs::remove(Work() + "/" + fits + "_Merge.dld");
+
+  // An image name that leaves no room for "_Merge.bin".
+  const std::string too_long(250, 'n');
+  EXPECT_TRUE(
+      Refused(Build(WriteInput(too_long + ".bin", SampleImage(kAppImage))), "Invalid filename"));
+  ExpectNoResult();
+}
+
 }  // namespace
 }  // namespace qv::testing
