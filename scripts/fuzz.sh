@@ -4,7 +4,8 @@
 #   scripts/fuzz.sh [--seconds N] [--jobs N] [--merge] [target ...]
 # --seconds  time per target (default 60)
 # --jobs     targets run side by side (default: the number of processors)
-# --merge    afterwards, minimise the committed corpus together with what the run found
+# --merge    afterwards, minimise the committed corpus together with what the run found (the
+#            inputs of past findings, fuzz/corpus/<target>/finding-*, always stay)
 # Targets: download image cfg parameter_file bitmap jpeg ini (default: all).
 # Findings go to build-asan/fuzz-findings/<target>/ and make the script fail.
 set -euo pipefail
@@ -83,8 +84,11 @@ if ((merge)); then
     mkdir -p "$merged"
     build-asan/fuzz/fuzz_"$target" -merge=1 -rss_limit_mb=3072 -max_len="${max_len[$target]}" \
       "$merged" fuzz/corpus/"$target" "$work/$target/new" >"$work/$target/merge.log" 2>&1
+    # Inputs of past findings stay under their own names, whatever they add to the coverage.
+    cp fuzz/corpus/"$target"/finding-* "$merged"/ 2>/dev/null || true
     rm -rf fuzz/corpus/"$target"
     mv "$merged" fuzz/corpus/"$target"
-    echo "merged $target: $(ls fuzz/corpus/"$target" | wc -l) inputs, $(du -sh fuzz/corpus/"$target" | cut -f1)"
+    echo "merged $target: $(ls fuzz/corpus/"$target" | wc -l) inputs," \
+      "$(du -sh --apparent-size fuzz/corpus/"$target" | cut -f1)"
   done
 fi
