@@ -35,8 +35,9 @@ std::string DirectoryEntry::Name() const {
 }
 
 void DirectoryEntry::SetName(std::string_view text) {
-  name.fill(0);
-  std::memcpy(name.data(), text.data(), std::min<size_t>(text.size(), kNameSize));
+  const size_t size = std::min<size_t>(text.size(), kNameSize);
+  std::memcpy(name.data(), text.data(), size);
+  if (size < kNameSize) name[size] = 0;
 }
 
 bool DirectoryEntry::NameIs(std::string_view text) const {

@@ -35,7 +35,8 @@ struct DirectoryEntry {
 
   // The name up to its first zero byte, or all 16 bytes when there is none.
   std::string Name() const;
-  // Sets the name field: the text (cut to 16 bytes), then zero bytes.
+  // Sets the name field: the text (cut to 16 bytes), then one zero byte when there is room;
+  // the bytes after that zero keep what they held.
   void SetName(std::string_view text);
   // Compares the name with `text` without regard to the case of ASCII letters.
   bool NameIs(std::string_view text) const;

@@ -22,9 +22,10 @@ bool StoreModelId(JobState& job, std::string_view text) {
     if (!entry.NameIs("modelid")) continue;
     std::span<uint8_t, kSlotSize> slot = job.Slot(i);
     std::fill(slot.begin(), slot.end(), 0xFF);
-    // The second length takes the new size; the selector is set to choose it, so that an
-    // entry that used its first length does not keep the old size over the new text.
-    entry.length_selector = 0;
+    // The second length takes the new size and the selector stays, except that an entry
+    // which used its first length is switched to the second: it would keep the old size over
+    // the new text.
+    if (entry.length_selector == 1) entry.length_selector = 0;
     entry.second_length = static_cast<uint32_t>(text.size());
     std::copy(text.begin(), text.end(), slot.begin());
     slot[text.size()] = 0;

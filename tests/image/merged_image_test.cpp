@@ -130,11 +130,17 @@ TEST_F(Replace, ByNameInAnyLetterCaseOrByAppending) {
   // replacement in the same job finds that partition instead of appending another.
   job().directory.entries[5].SetName("radio_old");
   uint32_t count = job().directory.entry_count;
+  const auto unused_name = job().directory.entries[count].name;
   EXPECT_EQ(ReplacePartition(job(), Still("radio.m2v", 3000, 0x5A), 3000, "radio.m2v"),
             ReplaceResult::kAppended);
   ASSERT_EQ(job().directory.entry_count, count + 1);
   const DirectoryEntry& appended = job().directory.entries[count];
   EXPECT_EQ(appended.Name(), "radio.m2v");
+  // The name and its zero byte are written; the rest of the field keeps the erased bytes.
+  EXPECT_EQ(appended.name[9], 0);
+  EXPECT_TRUE(
+      std::equal(appended.name.begin() + 10, appended.name.end(), unused_name.begin() + 10));
+  EXPECT_EQ(unused_name[15], 0xFF);
   EXPECT_EQ(appended.length_selector, 0u);
   EXPECT_EQ(appended.second_length, 3000u);
   EXPECT_EQ(job().Slot(count)[2999], 0x5A);

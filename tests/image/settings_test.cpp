@@ -60,12 +60,17 @@ TEST_F(Settings, ModelIdIsEveryModelIdPartitionsBytes) {
 
 TEST_F(Settings, StoringAModelIdRewritesItsSlotAndLength) {
   opened_.Open(WithModelIds({{"modelid", Bytes("OLD-ID"), 0, {}, {}, {}, {}},
-                             {"modelid", Bytes("SELECTED-FIRST"), 1, {}, {}, {}, {}}}));
+                             {"modelid", Bytes("SELECTED-FIRST"), 1, {}, {}, {}, {}},
+                             {"modelid", Bytes("ODD-SELECTOR"), 2, {}, {}, {}, {}}}));
   ASSERT_TRUE(StoreSetting(job(), 0, "QV-99"));
-  for (int index : {8, 9}) {
+  // Only the entry that used its first length has its selector changed, to choose the new one.
+  EXPECT_EQ(job().directory.entries[8].length_selector, 0u);
+  EXPECT_EQ(job().directory.entries[9].length_selector, 0u);
+  EXPECT_EQ(job().directory.entries[10].length_selector, 2u);
+  for (int index : {8, 9, 10}) {
     const DirectoryEntry& entry = job().directory.entries[index];
     EXPECT_EQ(entry.second_length, 5u);
-    EXPECT_EQ(entry.Length(), 5u);  // an entry that used its first length now uses the new one
+    EXPECT_EQ(entry.Length(), 5u);
     std::span<const uint8_t> slot = job().Slot(index);
     EXPECT_EQ(std::string(slot.begin(), slot.begin() + 6), std::string("QV-99\0", 6));
     EXPECT_TRUE(std::all_of(slot.begin() + 6, slot.end(), [](uint8_t b) { return b == 0xFF; }));
