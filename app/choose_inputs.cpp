@@ -17,7 +17,9 @@ constexpr char kPictureTitle[] = "Open *.jpg & *.bmp file";
 constexpr char kSourceFilter[] = "Open bin file(*.bin&*.dld)|*.bin;*.dld";
 constexpr char kSourceTitle[] = "Open default dbase file *.bin & *.dld file";
 
-std::string Absolute(const std::string& path) { return std::filesystem::absolute(path).lexically_normal().string(); }
+std::string Absolute(const std::string& path) {
+  return std::filesystem::absolute(path).lexically_normal().string();
+}
 
 }  // namespace
 
@@ -40,8 +42,9 @@ void TFormMain::ChooseLogo(int kind_index) {
   if (result.preview.picture || !result.preview.file.empty()) preview.picture_path = path;
   ui_.ControlsChanged();
   for (const LogoMessage& message : result.messages) {
-    ui_.ShowMessage(message.kind == LogoMessage::Kind::kError ? MessageKind::kError : MessageKind::kInformation,
-                    message.text);
+    ui_.ShowMessage(
+        message.kind == LogoMessage::Kind::kError ? MessageKind::kError : MessageKind::kInformation,
+        message.text);
   }
   if (!result.accepted) return;
   job_.choice_flags[kBootChosen + kind_index] = 1;
@@ -67,10 +70,18 @@ void TFormMain::ChooseDefaultOrKey(bool key) {
       return ShowError("Quorvane: Open File Error: partition number wrong!");
     }
     source = key ? job_.converted_key_path : job_.converted_default_path;
-    ConversionResult converted = ConvertDownload(path, key ? kKeyDownload : kDefaultDownload, source);
+    // Converted beside the image of an earlier accepted choice, which it replaces only when the
+    // conversion succeeds: a rejected download must not leave erased bytes where that choice's
+    // key or database was, for Start to write into the box.
+    const std::string candidate = source + ".new";
+    ConversionResult converted =
+        ConvertDownload(path, key ? kKeyDownload : kDefaultDownload, candidate);
     if (!converted) {
-      return ShowError("Quorvane: Open File Error: dld to bin wrong!\r\r" + converted.problem + ".");
+      RemoveFile(candidate);
+      return ShowError("Quorvane: Open File Error: dld to bin wrong!\r\r" + converted.problem +
+                       ".");
     }
+    ReplaceFile(candidate, source);
   } else if (FileSize(path) != required_size) {
     return ShowError("Quorvane: Open File Error: file overtop!");
   }

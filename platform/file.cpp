@@ -137,7 +137,9 @@ bool IsSameFile(const std::string& a, const std::string& b) {
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-bool RemoveFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  return !path.empty() && ::unlink(path.c_str()) == 0;
+}
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   File file = File::Open(path, File::Mode::kRead);
@@ -160,9 +162,13 @@ void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data)
     RemoveFile(temporary);
     throw;
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+  ReplaceFile(temporary, path);
+}
+
+void ReplaceFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
     int error = errno;
-    RemoveFile(temporary);
+    RemoveFile(from);
     throw IoError::FromErrno(error);
   }
 }

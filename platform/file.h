@@ -63,6 +63,9 @@ bool RemoveFile(const std::string& path);
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, std::span<const uint8_t> data);
 
+// Renames `from` over `to` in one step; raises IoError, and removes `from`, when it cannot.
+void ReplaceFile(const std::string& from, const std::string& to);
+
 // Writes `data` to a new file beside `path` and renames it over `path` once every byte is
 // on disk, so a failure never leaves a half-written file under the final name.
 void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data);

@@ -249,6 +249,15 @@ TEST_F(Form, DefaultDatabaseAndKeyChoices) {
   EXPECT_TRUE(choose(form_->SB_Key, files_.File("key.dld")).empty());
   EXPECT_EQ(job_->key_source_path, Work("Temp_KeyToBin.bin"));
   EXPECT_TRUE(ReadWholeFile(Work("Temp_KeyToBin.bin")) == key);
+  // A download that fails to convert leaves the accepted key as it was, in the job and its file.
+  std::vector<uint8_t> cut = testing::BuildDownload(key, key_spec);
+  cut.resize(cut.size() / 2);
+  WriteWholeFile(files_.File("key2.dld"), cut);
+  EXPECT_EQ(choose(form_->SB_Key, files_.File("key2.dld")),
+            std::vector<std::string>{"Quorvane: Open File Error: dld to bin wrong!"});
+  EXPECT_TRUE(job_->choice_flags[kKeyChosen]);
+  EXPECT_TRUE(ReadWholeFile(Work("Temp_KeyToBin.bin")) == key);
+  EXPECT_FALSE(FileExists(Work("Temp_KeyToBin.bin.new")));
 
   std::vector<uint8_t> database = testing::CodeLikeBytes(0x40000, 4);
   WriteWholeFile(files_.File("db.bin"), database);
