@@ -96,18 +96,21 @@ void RemoveDownloadAttempt(const std::string& directory, const std::string& down
   RemoveFile(directory + download_name);
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-    if (entry.path().filename().string().starts_with(download_name + ".part")) RemoveFile(entry.path().string());
+    if (entry.path().filename().string().starts_with(download_name + ".part"))
+      RemoveFile(entry.path().string());
   }
 }
 
 // The download file is a result only when it converts back into the merged image.
-bool DownloadMatches(const std::string& download_path, const std::string& merged_path, Variant variant) {
+bool DownloadMatches(const std::string& download_path, const std::string& merged_path,
+                     Variant variant) {
   if (!FileExists(download_path)) return false;
   std::vector<uint8_t> image;
   if (!ConvertDownloadBytes(ReadWholeFile(download_path), variant, image)) return false;
   std::vector<uint8_t> merged = ReadWholeFile(merged_path);
   size_t covered = LayoutOf(variant)->file_size;
-  return image.size() == covered && merged.size() >= covered && std::equal(image.begin(), image.end(), merged.begin());
+  return image.size() == covered && merged.size() >= covered &&
+         std::equal(image.begin(), image.end(), merged.begin());
 }
 
 }  // namespace
@@ -124,29 +127,37 @@ void TFormMain::BuildMergedImageAndDownload() {
   };
 
   const std::string merged_name = std::filesystem::path(merged_path).filename().string();
-  const std::string download_name = std::filesystem::path(merged_name).replace_extension(".dld").string();
+  const std::string download_name =
+      std::filesystem::path(merged_name).replace_extension(".dld").string();
   const std::string download_path = directory + download_name;
   if (std::optional<std::string> input = InputInTheWay(job_, download_path)) {
-    return end_with(MessageKind::kError, "Quorvane: Open File Error: " + *input +
-                                             " would be overwritten by this build's output; move it out of the "
-                                             "working directory!");
+    return end_with(MessageKind::kError,
+                    "Quorvane: Open File Error: " + *input +
+                        " would be overwritten by this build's output; move it out of the "
+                        "working directory!");
   }
   // The ranges that all and full images carry over are read from the opened image once more.
   const VariantLayout* carried = variant == kAppImage ? nullptr : LayoutOf(variant);
-  if (carried && FileSizeOrZero(job_.working_image_path) < static_cast<int64_t>(carried->file_size)) {
-    return end_with(MessageKind::kError, "Quorvane: Open File Error: the opened image " + job_.working_image_path +
+  if (carried &&
+      FileSizeOrZero(job_.working_image_path) < static_cast<int64_t>(carried->file_size)) {
+    return end_with(MessageKind::kError, "Quorvane: Open File Error: the opened image " +
+                                             job_.working_image_path +
                                              " can no longer be read whole!");
   }
 
-  if (!BuildMergedImage(job_, merged_path)) return end_with(MessageKind::kError, "Quorvane: Open file type error!");
+  job_.merged_image_written = true;
+  if (!BuildMergedImage(job_, merged_path))
+    return end_with(MessageKind::kError, "Quorvane: Open file type error!");
   UnfinishedImage unfinished(merged_path);
   const VariantLayout& layout = *LayoutOf(variant);
   {
     File merged = File::Open(merged_path, File::Mode::kReadWrite);
     if (job_.choice_flags[kDefaultChosen]) {
-      if (!CopyFromSource(job_.default_source_path, merged, layout.default_region, kDefaultRegionSize)) {
+      if (!CopyFromSource(job_.default_source_path, merged, layout.default_region,
+                          kDefaultRegionSize)) {
         return end_with(MessageKind::kError, "Quorvane: Open File Error: the default database " +
-                                                 job_.default_source_path + " can no longer be read whole!");
+                                                 job_.default_source_path +
+                                                 " can no longer be read whole!");
       }
     } else if (variant != kAppImage) {
       CarryRegion(job_.working_image_path, merged, layout.default_region, kDefaultRegionSize);
@@ -161,8 +172,8 @@ void TFormMain::BuildMergedImageAndDownload() {
         source = job_.compressed_key_path;
       }
       if (!CopyFromSource(source, merged, layout.key_region, kKeyRegionSize)) {
-        return end_with(MessageKind::kError,
-                        "Quorvane: Open File Error: the key file " + source + " can no longer be read whole!");
+        return end_with(MessageKind::kError, "Quorvane: Open File Error: the key file " + source +
+                                                 " can no longer be read whole!");
       }
     } else if (variant != kAppImage) {
       CarryRegion(job_.working_image_path, merged, layout.key_region, kKeyRegionSize);
@@ -172,12 +183,14 @@ void TFormMain::BuildMergedImageAndDownload() {
   static constexpr const char* kLogoNames[] = {"boot", "menu", "radio"};
   for (int kind = 0; kind < 3; ++kind) {
     if (!job_.choice_flags[kBootChosen + kind]) continue;
-    PlaceResult placed = ConvertAndPlace(job_, job_.logo_commands[kind], directory + kLogoStills[kind], limit);
+    PlaceResult placed =
+        ConvertAndPlace(job_, job_.logo_commands[kind], directory + kLogoStills[kind], limit);
     if (placed == PlaceResult::kPlaced) continue;
     if (placed == PlaceResult::kNoOutput) ShowError("File Error: Time out!");
     if (placed == PlaceResult::kNoRoomToAppend) ShowError("Quorvane: The file is overflow!");
     if (placed != PlaceResult::kNoOutput) ShowError("The new file is overflow!");
-    end_with(MessageKind::kError, std::string("Quorvanex: The ") + kLogoNames[kind] + " picture is invalid !");
+    end_with(MessageKind::kError,
+             std::string("Quorvanex: The ") + kLogoNames[kind] + " picture is invalid !");
     RemoveWorkingFiles(job_);
     return;
   }
@@ -185,20 +198,22 @@ void TFormMain::BuildMergedImageAndDownload() {
   std::array<EditBox*, 8> boxes = SettingBoxes();
   for (int kind = 0; kind < 8; ++kind) {
     if (!boxes[kind]->modified || StoreSetting(job_, kind, boxes[kind]->text)) continue;
-    return end_with(MessageKind::kError, kind == 0 ? "Quorvane: The model id does not fit its partition!"
-                                                   : "Quorvane: httpcfg.ini has grown larger than the " +
-                                                         std::to_string(kSlotSize) + " bytes of its partition!");
+    return end_with(MessageKind::kError,
+                    kind == 0 ? "Quorvane: The model id does not fit its partition!"
+                              : "Quorvane: httpcfg.ini has grown larger than the " +
+                                    std::to_string(kSlotSize) + " bytes of its partition!");
   }
   if (RepackResult repacked = WritePartitionsAndDirectory(job_, merged_path); !repacked) {
-    return end_with(MessageKind::kError, "Quorvane: The partitions do not fit the image: " + repacked.problem + "!");
+    return end_with(MessageKind::kError,
+                    "Quorvane: The partitions do not fit the image: " + repacked.problem + "!");
   }
   WriteManufacturerBlock(job_, merged_path);
 
   // The download file, made by the bin-to-download converter beside the merged image.
   CheckWorkingDirectory(directory);
   RemoveFile(download_path);
-  std::string command = "/c bintodld.exe manufacturer.cfg " + std::string(HeaderConfigFor(variant)->name) + " " +
-                        merged_name;
+  std::string command = "/c bintodld.exe manufacturer.cfg " +
+                        std::string(HeaderConfigFor(variant)->name) + " " + merged_name;
   std::optional<Process> converter = RunConverter(job_, command);
   if (!converter) return end_with(MessageKind::kError, "Quorvanex: Create File:_Merge.dld Faild !");
   converter->WaitFor(limit);
@@ -208,7 +223,8 @@ void TFormMain::BuildMergedImageAndDownload() {
   if (made) {
     unfinished.Finished();
   } else {
-    RemoveDownloadAttempt(directory, download_name);  // never leave a download that is not the image
+    RemoveDownloadAttempt(directory,
+                          download_name);  // never leave a download that is not the image
   }
   banner.Close();
   EnterBuiltState();
@@ -216,7 +232,8 @@ void TFormMain::BuildMergedImageAndDownload() {
   if (!made) {
     ShowInformation("Quorvane: Create file failed!");
   } else if (job_.opened_image_flag == 1) {
-    ShowInformation("Quorvanex: Succeed!  [ Create File: " + merged_name + ", " + download_name + "]");
+    ShowInformation("Quorvanex: Succeed!  [ Create File: " + merged_name + ", " + download_name +
+                    "]");
   } else {
     ShowInformation("Quorvanex: Succeed!  [ Create File: " + download_name + "]");
   }

@@ -44,6 +44,7 @@ void ResetJobData(JobState& job) {
   job.converted_default_path.clear();
   job.converted_key_path.clear();
   job.picked_files.clear();
+  job.merged_image_written = false;
 }
 
 }  // namespace qv

@@ -65,6 +65,12 @@ struct JobState {
   // They are never removed as working files, whatever their names.
   std::vector<std::string> picked_files;
 
+  // Set when a Start of this job has begun writing the merged image. Only then is the merged
+  // image of a job opened from a download file this job's working file: a file of that name
+  // that this job never wrote (the product of an earlier build of a flash image of the same
+  // name) is not removed with the working files.
+  bool merged_image_written = false;
+
   std::span<uint8_t, kSlotSize> Slot(int index) {
     return std::span<uint8_t, kSlotSize>(slots.data() + static_cast<size_t>(index) * kSlotSize,
                                          kSlotSize);

@@ -205,6 +205,22 @@ TEST_F(Form, StartOnADownloadFileLeavesOnlyTheDownloadFile) {
   EXPECT_FALSE(form_->E_HttpAutoAddr.modified);
 }
 
+TEST_F(Form, AMergedImageKeptFromAnEarlierBuildIsLeftByLaterJobsOfTheSameName) {
+  Open(Sample(kAppImage, "box.bin"));
+  Start();
+  ASSERT_EQ(ui_.TakeMessages().size(), 1u);
+  const std::vector<uint8_t> product = ReadWholeFile(Work("box_Merge.bin"));
+  // A download file and a file of no variant, both named box, open and end without a build.
+  Open(Sample(kAppImage, "box.dld"));
+  form_->SB_ResetClick(&form_->SB_Reset);
+  WriteWholeFile(files_.File("box.img"), std::vector<uint8_t>(100, 0));
+  Open(files_.File("box.img"));
+  EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open file type error!"});
+  form_->SB_CloseClick(&form_->SB_Close);
+  ASSERT_TRUE(FileExists(Work("box_Merge.bin")));
+  EXPECT_TRUE(ReadWholeFile(Work("box_Merge.bin")) == product);
+}
+
 TEST_F(Form, AFailedStartKeepsTheOpenedStateWithChoicesAndMarks) {
   Open(Sample(kAllImage, "box.bin"));
   std::vector<uint8_t> key(0x10000, 0x4B);
