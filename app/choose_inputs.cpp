@@ -63,7 +63,7 @@ void TFormMain::ChooseDefaultOrKey(bool key) {
   job_.picked_files.push_back(path);
 
   std::string source = path;
-  if (EqualsIgnoringCase(std::filesystem::path(path).extension().string(), ".dld")) {
+  if (EqualsIgnoringCase(ExtensionOf(path), ".dld")) {
     std::optional<uint8_t> count = ReadPartitionCountByte(path);
     if (count != required_count) {
       box.SetText("");

@@ -52,7 +52,7 @@ void TFormMain::OpenImage() {
   job_.converted_key_path = directory + kConvertedKey;
   job_.compressed_key_path = directory + kCompressedKey;
 
-  if (EqualsIgnoringCase(std::filesystem::path(file_name).extension().string(), ".dld")) {
+  if (EqualsIgnoringCase(ExtensionOf(file_name), ".dld")) {
     std::optional<uint8_t> count = ReadPartitionCountByte(path);
     job_.partition_count = count.value_or(0);
     Variant variant = VariantFromPartitionCount(job_.partition_count);
@@ -93,7 +93,8 @@ void TFormMain::OpenImage() {
   ExtractHttpCfg(job_);
   LoadHttpSettings(job_);
   std::array<EditBox*, 8> boxes = SettingBoxes();
-  for (int kind = 1; kind < 8; ++kind) boxes[kind]->SetText(job_.http_settings[kind - 1]);
+  for (int kind = 1; kind < 8; ++kind)
+    boxes[kind]->SetText(job_.http_settings[kind - 1]);
   EnterOpenedState();
 }
 

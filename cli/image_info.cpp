@@ -21,8 +21,7 @@ namespace qv::cli {
 namespace {
 
 bool EndsWithDld(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  return EqualsIgnoringCase(extension, ".dld");
+  return EqualsIgnoringCase(ExtensionOf(path), ".dld");
 }
 
 // A private directory for the converted image of a download file, removed afterwards.

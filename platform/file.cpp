@@ -141,6 +141,12 @@ bool RemoveFile(const std::string& path) {
   return !path.empty() && ::unlink(path.c_str()) == 0;
 }
 
+std::string ExtensionOf(const std::string& path) {
+  const size_t name_start = path.rfind('/') + 1;  // 0 when there is no directory
+  const size_t dot = path.rfind('.');
+  return dot == std::string::npos || dot < name_start ? std::string() : path.substr(dot);
+}
+
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   File file = File::Open(path, File::Mode::kRead);
   std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));

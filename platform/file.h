@@ -59,6 +59,10 @@ bool IsSameFile(const std::string& a, const std::string& b);
 // Deletes a file; returns false when it did not exist or could not be deleted.
 bool RemoveFile(const std::string& path);
 
+// The extension of a file's name: its last full stop and what follows ("box.dld" gives ".dld",
+// ".dld" gives ".dld" as well); empty when the name, not counting its directories, has none.
+std::string ExtensionOf(const std::string& path);
+
 // Whole-file helpers; both raise IoError.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, std::span<const uint8_t> data);

@@ -18,10 +18,7 @@ constexpr int32_t kHeightThreshold = 528;  // above it a picture becomes 576 row
 constexpr int64_t kBitCountOffset = 28;
 
 std::string LowerExtension(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string extension = path.substr(dot);
+  std::string extension = ExtensionOf(path);
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return extension;

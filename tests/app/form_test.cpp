@@ -221,6 +221,15 @@ TEST_F(Form, AMergedImageKeptFromAnEarlierBuildIsLeftByLaterJobsOfTheSameName) {
   EXPECT_TRUE(ReadWholeFile(Work("box_Merge.bin")) == product);
 }
 
+TEST_F(Form, ADownloadFileNamedOnlyByItsExtensionOpensAsOne) {
+  const std::string path = files_.File(".dld");
+  WriteWholeFile(path, ReadWholeFile(Sample(kAppImage, "box.dld")));
+  Open(path);
+  EXPECT_TRUE(ui_.TakeMessages().empty());
+  ExpectOpenedState();
+  EXPECT_EQ(job_->opened_image_flag, 0);
+}
+
 TEST_F(Form, AFailedStartKeepsTheOpenedStateWithChoicesAndMarks) {
   Open(Sample(kAllImage, "box.bin"));
   std::vector<uint8_t> key(0x10000, 0x4B);
