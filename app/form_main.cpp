@@ -36,22 +36,30 @@ void EditBox::Type(const std::string& value) {
   modified = true;
 }
 
-TFormMain::TFormMain(Ui& ui, JobState& job, FormOptions options) : ui_(ui), job_(job), options_(std::move(options)) {
+TFormMain::TFormMain(Ui& ui, JobState& job, FormOptions options)
+    : ui_(ui), job_(job), options_(std::move(options)) {
   job_.working_directory = options_.working_directory;
 }
 
 std::array<EditBox*, 8> TFormMain::SettingBoxes() {
-  return {&E_ModeID, &E_HttpManuAddr, &E_HttpAutoAddr, &E_AppFile, &E_AllFile, &E_DataFile, &E_DefaultFile, &E_KeyFile};
+  return {&E_ModeID,  &E_HttpManuAddr, &E_HttpAutoAddr, &E_AppFile,
+          &E_AllFile, &E_DataFile,     &E_DefaultFile,  &E_KeyFile};
 }
 
-std::array<EditBox*, 6> TFormMain::PathBoxes() { return {&E_OpenFile, &E_Boot, &E_Menu, &E_Radio, &E_Default, &E_Key}; }
+std::array<EditBox*, 6> TFormMain::PathBoxes() {
+  return {&E_OpenFile, &E_Boot, &E_Menu, &E_Radio, &E_Default, &E_Key};
+}
 
-std::array<Button*, 6> TFormMain::JobButtons() { return {&SB_Start, &SB_Boot, &SB_Menu, &SB_Radio, &SB_Default, &SB_Key}; }
+std::array<Button*, 6> TFormMain::JobButtons() {
+  return {&SB_Start, &SB_Boot, &SB_Menu, &SB_Radio, &SB_Default, &SB_Key};
+}
 
 void TFormMain::JobReset() {
   ResetJobData(job_);
-  for (Button* button : JobButtons()) button->enabled = false;
-  for (EditBox* box : PathBoxes()) box->SetText("");
+  for (Button* button : JobButtons())
+    button->enabled = false;
+  for (EditBox* box : PathBoxes())
+    box->SetText("");
   E_ModeID.SetText("");
   for (EditBox* box : SettingBoxes()) {
     box->colour = BoxColour::kButtonFace;
@@ -60,14 +68,16 @@ void TFormMain::JobReset() {
   for (EditBox* box : SettingBoxes()) {
     if (box != &E_ModeID) box->SetText("");
   }
-  for (Preview* preview : {&I_Boot, &I_Menu, &I_Radio}) preview->picture_path.clear();
+  for (Preview* preview : {&I_Boot, &I_Menu, &I_Radio})
+    preview->picture_path.clear();
   Caption = kWindowCaption;
 
   // A copy of the tool's own program beside its working files; whether it works is not
   // examined (copying onto itself fails quietly).
   if (!options_.executable_path.empty()) {
     std::error_code ignored;
-    std::filesystem::copy_file(options_.executable_path, options_.working_directory + "Quorvane_STi710X.exe",
+    std::filesystem::copy_file(options_.executable_path,
+                               options_.working_directory + "Quorvane_STi710X.exe",
                                std::filesystem::copy_options::overwrite_existing, ignored);
   }
 }
@@ -78,7 +88,8 @@ void TFormMain::ResetCommand() {
 }
 
 void TFormMain::EnterOpenedState() {
-  for (Button* button : JobButtons()) button->enabled = true;
+  for (Button* button : JobButtons())
+    button->enabled = true;
   for (EditBox* box : SettingBoxes()) {
     box->colour = BoxColour::kWindow;
     box->read_only = false;
@@ -91,8 +102,10 @@ void TFormMain::EnterBuiltState() {
     box->modified = false;
     box->colour = BoxColour::kButtonFace;
   }
-  for (Button* button : JobButtons()) button->enabled = false;
-  for (EditBox* box : SettingBoxes()) box->read_only = true;
+  for (Button* button : JobButtons())
+    button->enabled = false;
+  for (EditBox* box : SettingBoxes())
+    box->read_only = true;
 }
 
 void TFormMain::FormCreate(const Control*) {

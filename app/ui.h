@@ -19,7 +19,8 @@ class Ui {
 
   // Shows the open dialog with a filter ("Name|*.a;*.b") and a title; the chosen path, or
   // nothing when the user cancels.
-  virtual std::optional<std::string> ShowOpenDialog(const std::string& filter, const std::string& title) = 0;
+  virtual std::optional<std::string> ShowOpenDialog(const std::string& filter,
+                                                    const std::string& title) = 0;
   // Shows a modal message box and returns when the user has acknowledged it.
   virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
   // The wait banner "Create file...Please wait..." while a merged image is built.

@@ -12,12 +12,15 @@ namespace qv::cli {
 
 namespace {
 
-std::string Absolute(const std::string& path) { return std::filesystem::absolute(path).lexically_normal().string(); }
+std::string Absolute(const std::string& path) {
+  return std::filesystem::absolute(path).lexically_normal().string();
+}
 
 }  // namespace
 
 int RunBuild(const BuildOptions& options, std::ostream& messages) {
-  std::string directory = Absolute(options.working_directory.empty() ? "." : options.working_directory);
+  std::string directory =
+      Absolute(options.working_directory.empty() ? "." : options.working_directory);
   ScriptedUi ui(messages);
   try {
     std::filesystem::create_directories(directory);

@@ -29,8 +29,8 @@ struct ImageInfo {
   ManufacturerBlock manufacturer{};
   std::vector<RegionInfo> regions;     // the first region-count records, at most 130
   uint32_t image_block_crc = 0;        // the CRC of block bytes 0 to 4091 in the image
-  std::string model_id;                       // up to its first zero byte
-  std::array<std::string, 7> http;            // the seven HTTP settings, kinds 1 to 7
+  std::string model_id;                // up to its first zero byte
+  std::array<std::string, 7> http;     // the seven HTTP settings, kinds 1 to 7
   std::optional<std::string> problem;  // a directory that is unsafe to build from
 };
 

@@ -21,6 +21,8 @@ void ScriptedUi::ShowMessage(MessageKind kind, const std::string& text) {
   succeeded_ = kind == MessageKind::kInformation && text.rfind("Quorvanex: Succeed!", 0) == 0;
 }
 
-void ScriptedUi::EndProgram(int exit_code) { std::exit(exit_code); }
+void ScriptedUi::EndProgram(int exit_code) {
+  std::exit(exit_code);
+}
 
 }  // namespace qv::cli

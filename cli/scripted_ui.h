@@ -17,7 +17,8 @@ class ScriptedUi : public Ui {
 
   void QueueDialogAnswer(std::string path) { answers_.push_back(std::move(path)); }
 
-  std::optional<std::string> ShowOpenDialog(const std::string& filter, const std::string& title) override;
+  std::optional<std::string> ShowOpenDialog(const std::string& filter,
+                                            const std::string& title) override;
   void ShowMessage(MessageKind kind, const std::string& text) override;
   void ShowWaitBanner() override {}
   void CloseWaitBanner() override {}

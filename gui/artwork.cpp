@@ -32,7 +32,8 @@ QPixmap BannerPicture(int width, int height) {
   painter.setBrush(Qt::NoBrush);
   for (int i = 1; i <= 3; ++i) {
     painter.setPen(QPen(QColor(200, 230, 255, 220 - 50 * i), 2));
-    painter.drawArc(QRectF(box.center().x() - 20 * i, box.top() - 14 * i, 40 * i, 28 * i), 40 * 16, 100 * 16);
+    painter.drawArc(QRectF(box.center().x() - 20 * i, box.top() - 14 * i, 40 * i, 28 * i), 40 * 16,
+                    100 * 16);
   }
 
   QFont title("Arial");
@@ -76,13 +77,15 @@ QPixmap GlyphPicture(Glyph glyph, int size) {
       painter.drawArc(QRectF(s * 0.2, s * 0.2, s * 0.6, s * 0.6), 60 * 16, 280 * 16);
       painter.setBrush(QColor(60, 60, 60));
       painter.setPen(Qt::NoPen);
-      painter.drawPolygon(QPolygonF({QPointF(s * 0.62, s * 0.08), QPointF(s * 0.82, s * 0.28), QPointF(s * 0.56, s * 0.34)}));
+      painter.drawPolygon(QPolygonF(
+          {QPointF(s * 0.62, s * 0.08), QPointF(s * 0.82, s * 0.28), QPointF(s * 0.56, s * 0.34)}));
       break;
     }
     case Glyph::kStart: {  // a play triangle
       painter.setPen(Qt::NoPen);
       painter.setBrush(QColor(30, 80, 220));
-      painter.drawPolygon(QPolygonF({QPointF(s * 0.25, s * 0.15), QPointF(s * 0.85, s * 0.5), QPointF(s * 0.25, s * 0.85)}));
+      painter.drawPolygon(QPolygonF(
+          {QPointF(s * 0.25, s * 0.15), QPointF(s * 0.85, s * 0.5), QPointF(s * 0.25, s * 0.85)}));
       break;
     }
     case Glyph::kCancel: {  // a cross

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("quorvane");
 
   auto job = std::make_unique<qv::JobState>();
-  qv::FormOptions options{WorkingDirectory(), QCoreApplication::applicationFilePath().toStdString(), 120000};
+  qv::FormOptions options{WorkingDirectory(), QCoreApplication::applicationFilePath().toStdString(),
+                          120000};
   qv::gui::MainWindow window(*job, options);
   window.show();
   return QApplication::exec();

@@ -27,12 +27,14 @@ class MainWindow : public QWidget, public Ui {
   TFormMain& form() { return form_; }
 
   // Tests replace the modal parts: the open dialog, the message boxes and the program's end.
-  std::function<std::optional<std::string>(const std::string& filter, const std::string& title)> dialog_hook;
+  std::function<std::optional<std::string>(const std::string& filter, const std::string& title)>
+      dialog_hook;
   std::function<void(MessageKind kind, const std::string& text)> message_hook;
   std::function<void(int exit_code)> end_hook;
 
   // Ui
-  std::optional<std::string> ShowOpenDialog(const std::string& filter, const std::string& title) override;
+  std::optional<std::string> ShowOpenDialog(const std::string& filter,
+                                            const std::string& title) override;
   void ShowMessage(MessageKind kind, const std::string& text) override;
   void ShowWaitBanner() override;
   void CloseWaitBanner() override;
@@ -44,9 +46,10 @@ class MainWindow : public QWidget, public Ui {
   using Handler = void (TFormMain::*)(const Control*);
 
   void BuildControls();
-  QLineEdit* AddRow(QWidget* panel, int top, const char* label, EditBox& box, Button* button, Handler handler);
-  QAbstractButton* AddCommandButton(QWidget* panel, int left, const char* caption, const char* colour, Button& button,
-                                    Handler handler, int glyph);
+  QLineEdit* AddRow(QWidget* panel, int top, const char* label, EditBox& box, Button* button,
+                    Handler handler);
+  QAbstractButton* AddCommandButton(QWidget* panel, int left, const char* caption,
+                                    const char* colour, Button& button, Handler handler, int glyph);
   // Runs a handler as the application's top-level handler does: a run-time input/output error
   // ends the workflow and is shown in a box captioned with the application title.
   void Run(Handler handler, const Control* sender);

@@ -6,7 +6,8 @@
 
 namespace qv::gui {
 
-WaitBanner::WaitBanner() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+WaitBanner::WaitBanner()
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
   setObjectName("UsesFormFace");
   setWindowTitle("");
   setFixedSize(400, 40);

@@ -11,7 +11,9 @@ namespace qv {
 
 namespace {
 
-size_t ArgumentCountOf(const std::string& program) { return program == kBinToDldProgram ? 3 : 2; }
+size_t ArgumentCountOf(const std::string& program) {
+  return program == kBinToDldProgram ? 3 : 2;
+}
 
 }  // namespace
 
@@ -37,11 +39,12 @@ ConverterCommand ParseConverterCommand(const std::string& command) {
 std::optional<Process> RunConverter(const JobState& job, const std::string& command) {
   ConverterCommand parsed = ParseConverterCommand(command);
   if (parsed.program.empty() || parsed.program.find('/') != std::string::npos) return std::nullopt;
-  return Process::Start(job.working_directory + parsed.program, parsed.arguments, job.working_directory);
+  return Process::Start(job.working_directory + parsed.program, parsed.arguments,
+                        job.working_directory);
 }
 
-PlaceResult ConvertAndPlace(JobState& job, const std::string& command, const std::string& output_path,
-                            std::chrono::milliseconds limit) {
+PlaceResult ConvertAndPlace(JobState& job, const std::string& command,
+                            const std::string& output_path, std::chrono::milliseconds limit) {
   RemoveFile(output_path);
   std::optional<Process> converter = RunConverter(job, command);
   if (!converter) return PlaceResult::kNoOutput;

@@ -38,7 +38,7 @@ enum class PlaceResult {
 // Runs a converter command, waits for the program to end (ended by force after `limit`),
 // and hands its output file to ReplacePartition. An output left from an earlier run is
 // removed first, so only what this run wrote can be taken.
-PlaceResult ConvertAndPlace(JobState& job, const std::string& command, const std::string& output_path,
-                            std::chrono::milliseconds limit);
+PlaceResult ConvertAndPlace(JobState& job, const std::string& command,
+                            const std::string& output_path, std::chrono::milliseconds limit);
 
 }  // namespace qv

@@ -36,9 +36,11 @@ void WriteRaw(const std::string& path, std::span<const uint8_t> bytes, bool prog
 bool WriteWorkingFiles(const JobState& job) {
   const std::string& directory = job.working_directory;
   std::string manufacturer;
-  for (const std::string& line : job.manufacturer_cfg_lines) manufacturer += line + "\r\n";
+  for (const std::string& line : job.manufacturer_cfg_lines)
+    manufacturer += line + "\r\n";
   WriteWholeFile(directory + kManufacturerCfg, BytesOf(manufacturer));
-  for (const HeaderConfig& config : HeaderConfigs()) WriteHeaderConfig(config, directory + std::string(config.name));
+  for (const HeaderConfig& config : HeaderConfigs())
+    WriteHeaderConfig(config, directory + std::string(config.name));
 
   WriteRaw(directory + kNtscPar, BytesOf(kNtscParContent), false);
   WriteRaw(directory + kPalPar, BytesOf(kPalParContent), false);

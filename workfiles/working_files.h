@@ -26,7 +26,8 @@ inline constexpr char kCompressedKey[] = "Temp_KeyCompress.bin";
 
 // The working-file set, in the order it is written and checked.
 inline constexpr std::array<const char*, 8> kWorkingFileSet = {
-    kManufacturerCfg, kAppCfg, kAllCfg, kFlashCfg, kNtscPar, kPalPar, kBinToDldProgram, kFormatSwitchProgram};
+    kManufacturerCfg, kAppCfg, kAllCfg,          kFlashCfg,
+    kNtscPar,         kPalPar, kBinToDldProgram, kFormatSwitchProgram};
 
 // The logo pictures and stills, boot, menu and radio.
 inline constexpr std::array<const char*, 3> kLogoPictures = {"boot.bmp", "menu.bmp", "radio.bmp"};

@@ -107,7 +107,8 @@ TEST_F(Workflow, StartWithThreeLogosReplacesTheirPartitions) {
     const DirectoryEntry& entry = job_->directory.entries[index];
     size_t at = 0x50000 + entry.offset;
     EXPECT_EQ(ReadLe32(&merged[at]), 0xB3010000u) << entry.Name();  // a sequence header
-    EXPECT_EQ(ReadLe32(&merged[at + entry.Length() - 4]), 0xB7010000u) << entry.Name();  // sequence end
+    EXPECT_EQ(ReadLe32(&merged[at + entry.Length() - 4]), 0xB7010000u)
+        << entry.Name();  // sequence end
     EXPECT_LE(entry.Length(), 30592u);
   }
   EXPECT_FALSE(FileExists(Work("boot.m2v")));
@@ -117,11 +118,13 @@ TEST_F(Workflow, AMissingConverterTimesOutAndTheLogoIsInvalid) {
   Open(testing::DefaultImageSpec(kAllImage));
   ASSERT_TRUE(Choose(form_->SB_Menu, Picture("a.bmp", 720, 576)).empty());
   RemoveFile(Work(kFormatSwitchProgram));
-  EXPECT_EQ(Start(), (Messages{"File Error: Time out!", "Quorvanex: The menu picture is invalid !"}));
-  EXPECT_TRUE(form_->SB_Start.enabled);  // still opened
+  EXPECT_EQ(Start(),
+            (Messages{"File Error: Time out!", "Quorvanex: The menu picture is invalid !"}));
+  EXPECT_TRUE(form_->SB_Start.enabled);              // still opened
   EXPECT_FALSE(FileExists(Work(kBinToDldProgram)));  // the working files went
   // Start again without opening: the converter is gone, the same logo fails the same way.
-  EXPECT_EQ(Start(), (Messages{"File Error: Time out!", "Quorvanex: The menu picture is invalid !"}));
+  EXPECT_EQ(Start(),
+            (Messages{"File Error: Time out!", "Quorvanex: The menu picture is invalid !"}));
 }
 
 TEST_F(Workflow, StillsThatDoNotFit) {
@@ -131,14 +134,17 @@ TEST_F(Workflow, StillsThatDoNotFit) {
   spec.partitions[2].offset = {};
   spec.manufacturer.regions.clear();
   uint32_t used = 0;
-  for (const testing::PartitionSpec& part : spec.partitions) used += RoundUp16(static_cast<uint32_t>(part.data.size()));
+  for (const testing::PartitionSpec& part : spec.partitions)
+    used += RoundUp16(static_cast<uint32_t>(part.data.size()));
   spec.partitions[0].data.resize(spec.partitions[0].data.size() + (kPartitionSpace - used - 0x200));
   Open(spec);
   ASSERT_EQ(FreePartitionSpace(*job_), 0x200);
   ASSERT_TRUE(Choose(form_->SB_Boot, Picture("a.bmp", 720, 576)).empty());
-  EXPECT_EQ(Start(), (Messages{"The new file is overflow!", "Quorvanex: The boot picture is invalid !"}));
+  EXPECT_EQ(Start(),
+            (Messages{"The new file is overflow!", "Quorvanex: The boot picture is invalid !"}));
 
-  spec.partitions.erase(spec.partitions.begin() + 5);  // no "radio" partition: the still is appended
+  spec.partitions.erase(spec.partitions.begin() +
+                        5);  // no "radio" partition: the still is appended
   Open(spec);
   ASSERT_TRUE(Choose(form_->SB_Radio, Picture("b.bmp", 720, 576)).empty());
   EXPECT_EQ(Start(), (Messages{"Quorvane: The file is overflow!", "The new file is overflow!",
@@ -196,7 +202,8 @@ TEST_F(Workflow, TheDownloadConverterMissingOrFailing) {
 
   // A converter that ends without writing anything.
   Open(testing::DefaultImageSpec(kAppImage));
-  std::filesystem::copy_file("/bin/true", Work(kBinToDldProgram), std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file("/bin/true", Work(kBinToDldProgram),
+                             std::filesystem::copy_options::overwrite_existing);
   EXPECT_EQ(Start(), Messages{"Quorvane: Create file failed!"});
   EXPECT_FALSE(form_->SB_Start.enabled);  // built state
   EXPECT_FALSE(FileExists(Work("box_Merge.dld")));
@@ -223,7 +230,8 @@ TEST_F(Workflow, ARepackThatWouldOverlapStopsStart) {
   // "boot" sits in a gap before "fw_audio"; re-packed after "appcode" with a bigger still it
   // would run into the audio firmware.
   testing::ImageSpec spec = testing::DefaultImageSpec(kAllImage);
-  std::rotate(spec.partitions.begin() + 1, spec.partitions.begin() + 3, spec.partitions.begin() + 4);
+  std::rotate(spec.partitions.begin() + 1, spec.partitions.begin() + 3,
+              spec.partitions.begin() + 4);
   spec.partitions[0].data.resize(0x280000 - 0x4000);
   spec.partitions[1].data.resize(0x100);
   spec.manufacturer.regions.clear();
@@ -231,7 +239,9 @@ TEST_F(Workflow, ARepackThatWouldOverlapStopsStart) {
   ASSERT_TRUE(Choose(form_->SB_Boot, Picture("a.bmp", 720, 576)).empty());
   Messages messages = Start();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].rfind("Quorvane: The partitions do not fit the image: the partition \"boot\"", 0), 0u)
+  EXPECT_EQ(
+      messages[0].rfind("Quorvane: The partitions do not fit the image: the partition \"boot\"", 0),
+      0u)
       << messages[0];
   EXPECT_TRUE(form_->SB_Start.enabled);
 }
