@@ -14,11 +14,16 @@ namespace qv {
 namespace {
 
 constexpr size_t kFileHeaderSize = 14;
+constexpr size_t kCoreHeaderSize = 12;
 constexpr size_t kInfoHeaderSize = 40;
 constexpr uint32_t kBiRgb = 0;
+constexpr uint32_t kBiRle8 = 1;
+constexpr uint32_t kBiRle4 = 2;
 constexpr uint32_t kBiBitfields = 3;
 // No picture this tool handles comes near this; larger claims are treated as lies.
 constexpr int64_t kMaxDimension = 32768;
+// Run-length pixels describe a large picture in a few bytes; no logo picture needs more.
+constexpr int64_t kMaxRunLengthPixels = int64_t{64} << 20;
 
 [[noreturn]] void Refuse(const std::string& what) {
   throw IoError("Bitmap file: " + what);
@@ -168,6 +173,96 @@ Bitmap MakeBitmap24(int32_t width, int32_t height) {
 
 namespace {
 
+// The fields of the information header the loader uses, from either layout: the 12-byte core
+// header of the first bitmaps (16-bit sizes, 3-byte colour table entries, no compression) or
+// the 40-byte header and the longer ones that extend it.
+struct InfoHeader {
+  uint32_t size = 0;
+  int64_t width = 0;
+  int64_t height = 0;  // negative: rows stored top row first
+  uint32_t planes = 0;
+  uint32_t bits = 0;
+  uint32_t compression = kBiRgb;
+  uint32_t colours_used = 0;
+  size_t colour_entry_size = 4;
+};
+
+InfoHeader ReadInfoHeader(const Reader& in) {
+  InfoHeader header;
+  header.size = in.U32(14, "the information header size");
+  if (header.size == kCoreHeaderSize) {
+    header.width = in.U16(18, "the width");
+    header.height = in.U16(20, "the height");
+    header.planes = in.U16(22, "the plane count");
+    header.bits = in.U16(24, "the bit count");
+    header.colour_entry_size = 3;
+    return header;
+  }
+  if (header.size != 40 && header.size != 52 && header.size != 56 && header.size != 108 &&
+      header.size != 124) {
+    Refuse("information header size " + std::to_string(header.size) + " is not supported");
+  }
+  in.Need(kFileHeaderSize, header.size, "the information header");
+  header.width = static_cast<int32_t>(in.U32(18, "the width"));
+  header.height = static_cast<int32_t>(in.U32(22, "the height"));
+  header.planes = in.U16(26, "the plane count");
+  header.bits = in.U16(28, "the bit count");
+  header.compression = in.U32(30, "the compression");
+  header.colours_used = in.U32(46, "the colour count");
+  return header;
+}
+
+// Unpacks run-length pixels (8 or 4 bits each) from `offset` into `bitmap`, whose pixels are
+// all index 0 to begin with, as pixels the data jumps over stay. The data walks the rows
+// bottom row first: runs of one index (of two taking turns, at 4 bits), literal pixels padded
+// to an even number of bytes, ends of row, jumps ahead, and the end of the picture, which it
+// must reach.
+void DecodeRunLengths(const Reader& in, size_t offset, Bitmap& bitmap) {
+  const bool four_bits = bitmap.bits_per_pixel == 4;
+  auto index = [four_bits](uint8_t byte, int i) -> uint32_t {
+    return four_bits ? (i % 2 ? byte & 0x0F : byte >> 4) : byte;
+  };
+  int64_t x = 0;
+  int64_t y = 0;  // from the bottom row
+  size_t at = offset;
+  auto put = [&](uint32_t value) {
+    if (x >= bitmap.width || y >= bitmap.height) {
+      Refuse("the run-length pixels at offset " + Hex(at) + " reach past the picture's " +
+             (y >= bitmap.height ? "top row" : "right edge"));
+    }
+    SetPixelValue(bitmap, static_cast<int32_t>(x), static_cast<int32_t>(bitmap.height - 1 - y),
+                  value);
+    ++x;
+  };
+  for (;;) {
+    in.Need(at, 2, "the run-length pixels");
+    const uint8_t count = *in.At(at);
+    const uint8_t value = *in.At(at + 1);
+    at += 2;
+    if (count > 0) {
+      for (int i = 0; i < count; ++i)
+        put(index(value, i));
+    } else if (value == 0) {  // end of row
+      x = 0;
+      ++y;
+    } else if (value == 1) {  // end of picture
+      return;
+    } else if (value == 2) {  // jump right and up
+      in.Need(at, 2, "a jump of the run-length pixels");
+      x += *in.At(at);
+      y += *in.At(at + 1);
+      at += 2;
+    } else {  // `value` literal pixels
+      const size_t bytes = four_bits ? (value + 1u) / 2 : value;
+      in.Need(at, bytes, "literal run-length pixels");
+      const size_t first = at;
+      for (int i = 0; i < value; ++i)
+        put(index(*in.At(first + static_cast<size_t>(four_bits ? i / 2 : i)), i));
+      at = first + bytes + bytes % 2;
+    }
+  }
+}
+
 // Parses `file`; with `owned` (the same bytes in a vector) the pixels are moved into place
 // inside that vector instead of being copied.
 Bitmap Parse(std::span<const uint8_t> file, std::vector<uint8_t>* owned) {
@@ -176,18 +271,13 @@ Bitmap Parse(std::span<const uint8_t> file, std::vector<uint8_t>* owned) {
   if (file[0] != 'B' || file[1] != 'M') Refuse("the file does not begin with \"BM\"");
   uint32_t pixel_offset = in.U32(10, "the pixel data offset");
 
-  uint32_t header_size = in.U32(14, "the information header size");
-  if (header_size != 40 && header_size != 52 && header_size != 56 && header_size != 108 &&
-      header_size != 124) {
-    Refuse("information header size " + std::to_string(header_size) + " is not supported");
-  }
-  in.Need(kFileHeaderSize, header_size, "the information header");
-  int64_t width = static_cast<int32_t>(in.U32(18, "the width"));
-  int64_t height = static_cast<int32_t>(in.U32(22, "the height"));
-  uint32_t planes = in.U16(26, "the plane count");
-  uint32_t bits = in.U16(28, "the bit count");
-  uint32_t compression = in.U32(30, "the compression");
-  uint32_t colours_used = in.U32(46, "the colour count");
+  const InfoHeader header = ReadInfoHeader(in);
+  int64_t width = header.width;
+  int64_t height = header.height;
+  uint32_t planes = header.planes;
+  uint32_t bits = header.bits;
+  uint32_t compression = header.compression;
+  uint32_t colours_used = header.colours_used;
 
   if (planes != 1) Refuse("plane count " + std::to_string(planes) + " is not 1");
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
@@ -205,12 +295,13 @@ Bitmap Parse(std::span<const uint8_t> file, std::vector<uint8_t>* owned) {
   bitmap.bits_per_pixel = static_cast<uint16_t>(bits);
   bitmap.masks = DefaultMasks(bitmap.bits_per_pixel);
 
-  size_t after_header = kFileHeaderSize + header_size;
+  size_t after_header = kFileHeaderSize + header.size;
+  const bool run_length = compression == kBiRle8 || compression == kBiRle4;
   if (compression == kBiBitfields) {
     if (bits != 16 && bits != 32) Refuse("bit-field pixels need 16 or 32 bits per pixel");
     // The 40-byte header is followed by the three masks; the longer ones hold them.
     size_t masks_at = kFileHeaderSize + kInfoHeaderSize;
-    if (header_size == kInfoHeaderSize) {
+    if (header.size == kInfoHeaderSize) {
       in.Need(masks_at, 12, "the colour masks");
       after_header += 12;
     }
@@ -219,6 +310,17 @@ Bitmap Parse(std::span<const uint8_t> file, std::vector<uint8_t>* owned) {
     }
     if (!MasksAreValid(bitmap.masks, bitmap.bits_per_pixel)) Refuse("the colour masks are invalid");
     bitmap.explicit_masks = true;
+  } else if (run_length) {
+    const uint32_t run_bits = compression == kBiRle8 ? 8 : 4;
+    if (bits != run_bits) {
+      Refuse("run-length compression " + std::to_string(compression) + " needs " +
+             std::to_string(run_bits) + " bits per pixel");
+    }
+    if (top_down) Refuse("run-length pixels cannot be stored top row first");
+    if (width * height > kMaxRunLengthPixels) {
+      Refuse("size " + std::to_string(width) + " x " + std::to_string(height) +
+             " is too large for run-length pixels");
+    }
   } else if (compression != kBiRgb) {
     Refuse("compression " + std::to_string(compression) + " is not supported");
   }
@@ -229,12 +331,14 @@ Bitmap Parse(std::span<const uint8_t> file, std::vector<uint8_t>* owned) {
       Refuse("colour count " + std::to_string(colours_used) + " exceeds what " +
              std::to_string(bits) + " bits can index");
     }
-    in.Need(after_header, 4ull * entries, "the colour table");
-    if (pixel_offset < after_header + 4ull * entries) {
+    const uint64_t table_size = uint64_t{header.colour_entry_size} * entries;
+    in.Need(after_header, table_size, "the colour table");
+    if (pixel_offset < after_header + table_size) {
       Refuse("the pixel data offset " + Hex(pixel_offset) + " overlaps the colour table");
     }
     for (uint32_t i = 0; i < entries; ++i) {
-      bitmap.palette.push_back(ReadLe32(in.At(after_header + 4 * i)) & 0xFFFFFF);
+      const uint8_t* entry = in.At(after_header + header.colour_entry_size * i);
+      bitmap.palette.push_back(ReadLe24(entry));  // blue, green, red (and a spare byte)
     }
   } else if (pixel_offset < after_header) {
     Refuse("the pixel data offset " + Hex(pixel_offset) + " overlaps the headers");
@@ -242,28 +346,33 @@ Bitmap Parse(std::span<const uint8_t> file, std::vector<uint8_t>* owned) {
 
   size_t row_bytes = bitmap.RowBytes();
   uint64_t data_size = static_cast<uint64_t>(row_bytes) * static_cast<uint64_t>(height);
-  in.Need(pixel_offset, data_size, "the pixel data");
-  if (owned) {
-    std::vector<uint8_t>& bytes = *owned;
-    std::memmove(bytes.data(), bytes.data() + pixel_offset, static_cast<size_t>(data_size));
-    bytes.resize(static_cast<size_t>(data_size));
-    if (!top_down) {
-      std::vector<uint8_t> row(row_bytes);
-      for (int64_t y = 0; y < height / 2; ++y) {
-        uint8_t* upper = bytes.data() + static_cast<size_t>(y) * row_bytes;
-        uint8_t* lower = bytes.data() + static_cast<size_t>(height - 1 - y) * row_bytes;
-        std::memcpy(row.data(), upper, row_bytes);
-        std::memcpy(upper, lower, row_bytes);
-        std::memcpy(lower, row.data(), row_bytes);
-      }
-    }
-    bitmap.pixels = std::move(bytes);
+  if (run_length) {
+    bitmap.pixels.assign(static_cast<size_t>(data_size), 0);
+    DecodeRunLengths(in, pixel_offset, bitmap);
   } else {
-    bitmap.pixels.resize(static_cast<size_t>(data_size));
-    for (int64_t y = 0; y < height; ++y) {
-      int64_t stored = top_down ? y : height - 1 - y;
-      std::memcpy(bitmap.Row(static_cast<int32_t>(y)),
-                  in.At(pixel_offset + static_cast<size_t>(stored) * row_bytes), row_bytes);
+    in.Need(pixel_offset, data_size, "the pixel data");
+    if (owned) {
+      std::vector<uint8_t>& bytes = *owned;
+      std::memmove(bytes.data(), bytes.data() + pixel_offset, static_cast<size_t>(data_size));
+      bytes.resize(static_cast<size_t>(data_size));
+      if (!top_down) {
+        std::vector<uint8_t> row(row_bytes);
+        for (int64_t y = 0; y < height / 2; ++y) {
+          uint8_t* upper = bytes.data() + static_cast<size_t>(y) * row_bytes;
+          uint8_t* lower = bytes.data() + static_cast<size_t>(height - 1 - y) * row_bytes;
+          std::memcpy(row.data(), upper, row_bytes);
+          std::memcpy(upper, lower, row_bytes);
+          std::memcpy(lower, row.data(), row_bytes);
+        }
+      }
+      bitmap.pixels = std::move(bytes);
+    } else {
+      bitmap.pixels.resize(static_cast<size_t>(data_size));
+      for (int64_t y = 0; y < height; ++y) {
+        int64_t stored = top_down ? y : height - 1 - y;
+        std::memcpy(bitmap.Row(static_cast<int32_t>(y)),
+                    in.At(pixel_offset + static_cast<size_t>(stored) * row_bytes), row_bytes);
+      }
     }
   }
   if (bits <= 8) {

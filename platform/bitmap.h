@@ -36,8 +36,9 @@ struct Bitmap {
 Bitmap MakeBitmap24(int32_t width, int32_t height);
 
 // Parses a bitmap file held in memory. Accepts the 40-byte information header and the
-// longer ones that extend it (52, 56, 108, 124 bytes), uncompressed pixels at 1, 4, 8, 16, 24
-// and 32 bits per pixel and bit-field pixels at 16 and 32, rows bottom-up or top-down.
+// longer ones that extend it (52, 56, 108, 124 bytes) as well as the 12-byte core header of
+// the first bitmaps; uncompressed pixels at 1, 4, 8, 16, 24 and 32 bits per pixel, bit-field
+// pixels at 16 and 32, run-length pixels at 4 and 8; rows bottom-up or top-down.
 // Raises IoError naming what is wrong when the file is not such a bitmap, lies about its
 // sizes or offsets, or is cut short.
 Bitmap ParseBitmap(std::span<const uint8_t> file);

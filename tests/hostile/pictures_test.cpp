@@ -64,7 +64,7 @@ std::vector<Lie> Lies() {
        "the pixel data"},
       {"a plane count of 2", With16(pal, 26, 2), "plane count 2 is not 1"},
       {"23 bits per pixel", With16(pal, 28, 23), "23 bits per pixel is not a bitmap depth"},
-      {"run-length compression", With32(pal, 30, 1), "compression 1 is not supported"},
+      {"run-length compression", With32(pal, 30, 1), "run-length compression 1 needs 8 bits"},
       {"a colour count of 300 at 8 bits", With32(Indexed(16, 16, 1), 46, 300),
        "colour count 300 exceeds"},
       {"a colour past the colour table", Indexed(16, 16, 9),

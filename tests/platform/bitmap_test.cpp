@@ -184,6 +184,91 @@ TEST(Bitmap, ResizingKeepsTheTopLeftCornerAndFillsWithWhite) {
   EXPECT_THROW(SetBitmapSize(indexed, 0, 4), IoError);
 }
 
+// A bitmap file with run-length pixels `data` at 8 or 4 bits per pixel, and a grey colour
+// table of 16 entries.
+std::vector<uint8_t> RunLengthFile(int32_t width, int32_t height, uint16_t bits,
+                                   const std::vector<uint8_t>& data) {
+  FileSpec spec;
+  spec.width = 1;  // the headers of a small picture, then the size and the data put in
+  spec.height = 1;
+  spec.bits = bits;
+  spec.compression = bits == 8 ? 1 : 2;
+  spec.palette = GreyPalette(16);
+  spec.colours_used = 16;
+  spec.pixel = [](int, int) { return 0u; };
+  std::vector<uint8_t> file = BuildFile(spec);
+  file.resize(14 + 40 + 4 * 16);
+  file.insert(file.end(), data.begin(), data.end());
+  WriteLe32(&file[2], static_cast<uint32_t>(file.size()));
+  WriteLe32(&file[18], static_cast<uint32_t>(width));
+  WriteLe32(&file[22], static_cast<uint32_t>(height));
+  return file;
+}
+
+// Pixel indices row by row, top row first.
+std::vector<std::vector<uint32_t>> Indices(const Bitmap& bitmap) {
+  std::vector<std::vector<uint32_t>> rows(static_cast<size_t>(bitmap.height));
+  for (int32_t y = 0; y < bitmap.height; ++y) {
+    for (int32_t x = 0; x < bitmap.width; ++x) {
+      uint32_t colour = PixelColour(bitmap, x, y);
+      rows[static_cast<size_t>(y)].push_back((colour & 0xFF) / 17);  // grey level to index
+    }
+  }
+  return rows;
+}
+
+TEST(Bitmap, LoadsRunLengthPixelsAtEightAndFourBits) {
+  // Bottom row: a run of 3, then 3 literal pixels (padded to 4 bytes), end of row. Middle row:
+  // a jump of 2 right and 1 up, so it stays index 0 and the top row begins at x 2: a run of 2,
+  // then the end of the picture; the pixels never named stay index 0.
+  const std::vector<uint8_t> eight = {3, 5, 0, 3, 1, 2, 9, 0, 0, 0, 0, 2, 2, 1, 2, 7, 0, 1};
+  Bitmap bitmap = ParseBitmap(RunLengthFile(6, 3, 8, eight));
+  using Rows = std::vector<std::vector<uint32_t>>;
+  EXPECT_EQ(Indices(bitmap), (Rows{{0, 0, 7, 7, 0, 0}, {0, 0, 0, 0, 0, 0}, {5, 5, 5, 1, 2, 9}}));
+  EXPECT_EQ(bitmap.bits_per_pixel, 8);
+
+  // At 4 bits a run alternates the two indices of its byte; 3 literal pixels take 2 bytes,
+  // an even number already.
+  const std::vector<uint8_t> four = {5, 0x3A, 0, 3, 0x12, 0x30, 0, 0, 1, 0xF0, 0, 1};
+  bitmap = ParseBitmap(RunLengthFile(8, 2, 4, four));
+  EXPECT_EQ(Indices(bitmap), (Rows{{15, 0, 0, 0, 0, 0, 0, 0}, {3, 10, 3, 10, 3, 1, 2, 3}}));
+
+  // Saved back, the pixels stay and the depth stays 8: the file is stored uncompressed.
+  Bitmap again = ParseBitmap(EncodeBitmap(ParseBitmap(RunLengthFile(6, 3, 8, eight))));
+  EXPECT_EQ(Indices(again)[2], (std::vector<uint32_t>{5, 5, 5, 1, 2, 9}));
+  EXPECT_EQ(again.bits_per_pixel, 8);
+}
+
+TEST(Bitmap, LoadsTheTwelveByteCoreHeader) {
+  // 2 x 2 at 24 bits (rows of 8 bytes), and at 8 bits with a 3-byte colour table.
+  std::vector<uint8_t> file(14 + 12 + 16, 0);
+  file[0] = 'B';
+  file[1] = 'M';
+  WriteLe32(&file[2], static_cast<uint32_t>(file.size()));
+  WriteLe32(&file[10], 26);
+  WriteLe32(&file[14], 12);
+  WriteLe16(&file[18], 2);
+  WriteLe16(&file[20], 2);
+  WriteLe16(&file[22], 1);
+  WriteLe16(&file[24], 24);
+  WriteLe24(&file[26], 0x112233);      // bottom left
+  WriteLe24(&file[34 + 3], 0xAABBCC);  // top right
+  Bitmap bitmap = ParseBitmap(file);
+  EXPECT_EQ(PixelColour(bitmap, 0, 1), 0x112233u);
+  EXPECT_EQ(PixelColour(bitmap, 1, 0), 0xAABBCCu);
+  EXPECT_EQ(EncodeBitmap(bitmap)[28], 24);
+
+  std::vector<uint8_t> indexed(14 + 12 + 3 * 256 + 8, 0);
+  std::copy(file.begin(), file.begin() + 26, indexed.begin());
+  WriteLe32(&indexed[10], 26 + 3 * 256);
+  WriteLe16(&indexed[24], 8);
+  WriteLe24(&indexed[26 + 3 * 7], 0x123456);
+  indexed[26 + 3 * 256 + 4] = 7;  // top left
+  EXPECT_EQ(PixelColour(ParseBitmap(indexed), 0, 0), 0x123456u);
+  indexed.resize(26 + 3 * 256 + 7);
+  EXPECT_THROW(ParseBitmap(indexed), IoError);
+}
+
 void ExpectRefused(const std::vector<uint8_t>& file, const std::string& fragment) {
   try {
     ParseBitmap(file);
@@ -235,8 +320,24 @@ TEST(Bitmap, RefusesFilesThatLieOrAreCutShort) {
   WriteLe16(&file[28], 7);
   ExpectRefused(file, "bits per pixel");
   file = good;
-  WriteLe32(&file[30], 1);  // run-length compressed
+  WriteLe32(&file[30], 2);  // run-length compression of 4-bit pixels on 8-bit ones
+  ExpectRefused(file, "needs 4 bits");
+  file = good;
+  WriteLe32(&file[30], 4);
   ExpectRefused(file, "compression");
+
+  // Run-length pixels past the right edge or the top row, without their end, or for a picture
+  // far larger than the file could be.
+  ExpectRefused(RunLengthFile(4, 2, 8, {5, 1, 0, 1}), "right edge");
+  ExpectRefused(RunLengthFile(4, 1, 8, {0, 2, 0, 1, 1, 1, 0, 1}), "top row");
+  ExpectRefused(RunLengthFile(2, 1, 8, {0, 3, 9, 9, 9, 0, 0, 1}), "right edge");
+  const std::vector<uint8_t> runs = {2, 1, 0, 0, 0, 4, 1, 2, 3, 4, 0, 1};
+  for (size_t length = 0; length < runs.size(); ++length) {
+    std::vector<uint8_t> cut(runs.begin(), runs.begin() + static_cast<long>(length));
+    ExpectRefused(RunLengthFile(4, 2, 8, cut), "past the end");
+  }
+  ExpectRefused(RunLengthFile(30000, 30000, 8, {0, 1}), "too large");
+  ExpectRefused(RunLengthFile(4, -2, 8, {0, 1}), "top row first");
 
   // An index beyond a short colour table.
   spec.palette = GreyPalette(4);

@@ -118,6 +118,29 @@ TEST(LogoPicture, PicturesThatAreNotTwentyFourBitAreRejectedWithTheDepthMessage)
     EXPECT_EQ(result.messages[0].text, "Quorvane: Open File Error: File pixel wrong, pixel is 24!");
     EXPECT_FALSE(FileExists(dir.File("radio.bmp")));  // no picture was accepted
   }
+  // An 8-bit bitmap stored with run-length pixels (rows of three runs, 255 + 255 + 210).
+  std::vector<uint8_t> runs(14 + 40 + 4 * 16, 0);
+  runs[0] = 'B';
+  runs[1] = 'M';
+  WriteLe32(&runs[10], static_cast<uint32_t>(runs.size()));
+  WriteLe32(&runs[14], 40);
+  WriteLe32(&runs[18], 720);
+  WriteLe32(&runs[22], 576);
+  WriteLe16(&runs[26], 1);
+  WriteLe16(&runs[28], 8);
+  WriteLe32(&runs[30], 1);
+  WriteLe32(&runs[46], 16);  // colours in the table
+  for (int row = 0; row < 576; ++row)
+    runs.insert(runs.end(), {255, 3, 255, 3, 210, 3, 0, 0});
+  runs.insert(runs.end(), {0, 1});
+  WriteLe32(&runs[2], static_cast<uint32_t>(runs.size()));
+  WriteWholeFile(dir.File("runs.bmp"), runs);
+  LogoPictureResult compressed =
+      PrepareLogoPicture(dir.File("runs.bmp"), LogoKind::kMenu, dir.path());
+  EXPECT_FALSE(compressed.accepted);
+  ASSERT_EQ(compressed.messages.size(), 1u);
+  EXPECT_EQ(compressed.messages[0].text, kPixelDepthMessage);
+
   // A rejected picture leaves the picture of an earlier choice as it was.
   Bitmap earlier = MakePicture(PictureKind::kGradient, 720, 576);
   SaveBitmap(earlier, dir.File("chosen.bmp"));
