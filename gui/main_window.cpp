@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QToolButton>
 
+#include <algorithm>
+
 #include "gui/artwork.h"
 #include "gui/wait_banner.h"
 #include "platform/io_error.h"
@@ -48,6 +50,27 @@ QString DialogFilter(const std::string& filter) {
   QString patterns = text.mid(bar + 1).replace(';', ' ');
   return text.left(bar) + " (" + patterns + ")";
 }
+
+// The setting boxes hold the image's own bytes, one character each, as a single-byte text
+// box does: shown and typed through Latin-1, so that every byte comes back as it was. (Names of
+// files are UTF-8, as every name on this system.)
+QString SettingText(const std::string& bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+std::string SettingBytes(const QString& text) {
+  QByteArray bytes = text.toLatin1();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+// The ordinary arrow while a modal dialog or message waits for the user, over the busy cursor
+// of the running workflow.
+class ArrowCursor {
+ public:
+  ArrowCursor() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+  ~ArrowCursor() { QApplication::restoreOverrideCursor(); }
+  ArrowCursor(const ArrowCursor&) = delete;
+  ArrowCursor& operator=(const ArrowCursor&) = delete;
+};
 
 }  // namespace
 
@@ -157,7 +180,7 @@ QLineEdit* MainWindow::AddRow(QWidget* panel, int top, const char* text, EditBox
   colours.setColor(QPalette::Text, QColor(0, 0, 128));
   edit->setPalette(colours);
   connect(edit, &QLineEdit::textEdited, this,
-          [&box](const QString& value) { box.Type(value.toStdString()); });
+          [&box](const QString& value) { box.Type(SettingBytes(value)); });
   edits_.emplace_back(&box, edit);
 
   if (button) {
@@ -197,7 +220,9 @@ void MainWindow::Run(Handler handler, const Control* sender) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   try {
     (form_.*handler)(sender);
-  } catch (const IoError& error) {
+  } catch (const std::exception& error) {
+    // A run-time input/output error, or anything else the system raises (memory, say), ends
+    // only the workflow that met it.
     QApplication::restoreOverrideCursor();
     SyncFromModel();
     if (message_hook) {
@@ -217,8 +242,10 @@ void MainWindow::SyncFromModel() {
   setWindowTitle(QString::fromStdString(form_.Caption));
   const QColor button_face = QApplication::palette().color(QPalette::Button);
   const QColor window = QApplication::palette().color(QPalette::Base);
+  const std::array<EditBox*, 8> settings = form_.SettingBoxes();
   for (auto& [box, edit] : edits_) {
-    QString text = QString::fromStdString(box->text);
+    const bool setting = std::find(settings.begin(), settings.end(), box) != settings.end();
+    QString text = setting ? SettingText(box->text) : QString::fromStdString(box->text);
     if (edit->text() != text) edit->setText(text);
     edit->setReadOnly(box->read_only);
     edit->setMaxLength(box->max_length > 0 ? box->max_length : 32767);
@@ -241,6 +268,7 @@ void MainWindow::SyncFromModel() {
 std::optional<std::string> MainWindow::ShowOpenDialog(const std::string& filter,
                                                       const std::string& title) {
   if (dialog_hook) return dialog_hook(filter, title);
+  ArrowCursor arrow;
   QString chosen = QFileDialog::getOpenFileName(this, QString::fromStdString(title), QString(),
                                                 DialogFilter(filter));
   if (chosen.isEmpty()) return std::nullopt;
@@ -255,6 +283,7 @@ void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
                            : kind == MessageKind::kInformation ? QMessageBox::Information
                                                                : QMessageBox::NoIcon;
   QMessageBox box(icon, CaptionOf(kind), shown, QMessageBox::Ok, this);
+  ArrowCursor arrow;
   box.exec();
 }
 

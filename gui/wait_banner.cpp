@@ -1,13 +1,14 @@
 #include "gui/wait_banner.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QScreen>
+#include <QWindow>
 
 namespace qv::gui {
 
-WaitBanner::WaitBanner()
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+WaitBanner::WaitBanner() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
   setObjectName("UsesFormFace");
   setWindowTitle("");
   setFixedSize(400, 40);
@@ -31,6 +32,12 @@ WaitBanner::WaitBanner()
 
 void WaitBanner::ShowNow() {
   show();
+  // A window system maps a new window a little later; painting before that paints nothing.
+  // Wait for it, briefly, so that the banner stands painted before the long work begins.
+  QElapsedTimer waited;
+  waited.start();
+  while (windowHandle() && !windowHandle()->isExposed() && waited.elapsed() < 500)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
   repaint();
   QApplication::processEvents();
 }

@@ -140,6 +140,25 @@ TEST_F(Window, OpenTypeAndStartBuildTheDownloadFile) {
   Screenshot("3-built");
 }
 
+TEST_F(Window, SettingBoxesKeepEveryByteOfTheirText) {
+  // A model id with a byte past ASCII: shown as one character, and typed after, it stays.
+  testing::ImageSpec spec = testing::DefaultImageSpec(kAppImage);
+  for (testing::PartitionSpec& partition : spec.partitions) {
+    if (partition.name == "modelid") partition.data = {'Q', 'V', 0xE9};
+  }
+  WriteWholeFile(dir_.File("accent.bin"), testing::BuildFlashImage(spec));
+  answers_.push_back(dir_.File("accent.bin"));
+  Click("SB_OpenFile");
+  QLineEdit* model_id = Find<QLineEdit>("E_ModeID");
+  EXPECT_EQ(model_id->text(), QString::fromUtf8("QV\u00E9"));
+  model_id->end(false);
+  QTest::keyClicks(model_id, "7");
+  EXPECT_EQ(window_->form().E_ModeID.text,
+            "QV\xE9"
+            "7");
+  EXPECT_TRUE(window_->form().E_ModeID.modified);
+}
+
 TEST_F(Window, AFailedOpenShowsItsMessage) {
   WriteWholeFile(dir_.File("odd.bin"), std::vector<uint8_t>(1000, 0));
   answers_.push_back(dir_.File("odd.bin"));
