@@ -25,6 +25,8 @@ constexpr int kBannerHeight = 110;
 constexpr int kButtonStripHeight = 48;
 constexpr int kMainWidth = 602;
 constexpr int kMainHeight = kClientHeight - kBannerHeight - kButtonStripHeight;  // 372
+// No picture path: what a preview has shown before its first load.
+constexpr char kNotShown[] = "\n";
 
 QFont ArialPixels(int pixels, bool bold = false) {
   QFont font("Arial");
@@ -120,7 +122,7 @@ void MainWindow::BuildControls() {
     image->setScaledContents(true);
     previews_.emplace_back(preview, image);
   }
-  shown_pictures_.assign(previews_.size(), "");
+  shown_pictures_.assign(previews_.size(), kNotShown);
 
   QFrame* main = LoweredPanel(this, "P_Main", QRect(0, kBannerHeight, kMainWidth, kMainHeight));
   struct Row {
@@ -217,6 +219,9 @@ QAbstractButton* MainWindow::AddCommandButton(QWidget* panel, int left, const ch
 
 void MainWindow::Run(Handler handler, const Control* sender) {
   if (form_.Busy()) return;
+  // The previews are loaded afresh once per command: a picture chosen again under the same
+  // name may have changed since.
+  shown_pictures_.assign(previews_.size(), kNotShown);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   try {
     (form_.*handler)(sender);
@@ -246,9 +251,11 @@ void MainWindow::SyncFromModel() {
   for (auto& [box, edit] : edits_) {
     const bool setting = std::find(settings.begin(), settings.end(), box) != settings.end();
     QString text = setting ? SettingText(box->text) : QString::fromStdString(box->text);
-    if (edit->text() != text) edit->setText(text);
     edit->setReadOnly(box->read_only);
-    edit->setMaxLength(box->max_length > 0 ? box->max_length : 32767);
+    // The limit is for typing; a longer text the image holds is still shown whole.
+    const int limit = box->max_length > 0 ? box->max_length : 32767;
+    edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
+    if (edit->text() != text) edit->setText(text);
     QPalette colours = edit->palette();
     colours.setColor(QPalette::Base, box->colour == BoxColour::kWindow ? window : button_face);
     edit->setPalette(colours);

@@ -157,6 +157,16 @@ TEST_F(Window, SettingBoxesKeepEveryByteOfTheirText) {
             "QV\xE9"
             "7");
   EXPECT_TRUE(window_->form().E_ModeID.modified);
+
+  // A model id longer than the box takes by typing is still shown whole.
+  const std::string long_id = "QV7100-S-LONGER-THAN-20";
+  for (testing::PartitionSpec& partition : spec.partitions) {
+    if (partition.name == "modelid") partition.data.assign(long_id.begin(), long_id.end());
+  }
+  WriteWholeFile(dir_.File("long.bin"), testing::BuildFlashImage(spec));
+  answers_.push_back(dir_.File("long.bin"));
+  Click("SB_OpenFile");
+  EXPECT_EQ(model_id->text().toStdString(), long_id);
 }
 
 TEST_F(Window, AFailedOpenShowsItsMessage) {
