@@ -223,8 +223,8 @@ void TFormMain::BuildMergedImageAndDownload() {
   if (made) {
     unfinished.Finished();
   } else {
-    RemoveDownloadAttempt(directory,
-                          download_name);  // never leave a download that is not the image
+    // Never leave a download file that is not the image.
+    RemoveDownloadAttempt(directory, download_name);
   }
   banner.Close();
   EnterBuiltState();

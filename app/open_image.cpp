@@ -25,8 +25,9 @@ constexpr char kDldError[] = "Quorvane: Open File Error: dld to bin wrong!";
 // The name without its directory, and without its extension (the last full stop and what
 // follows it); empty when the name has no extension.
 std::string BaseNameOf(const std::string& file_name) {
-  size_t dot = file_name.rfind('.');
-  return dot == std::string::npos ? std::string() : file_name.substr(0, dot);
+  const std::string extension = ExtensionOf(file_name);
+  return extension.empty() ? std::string()
+                           : file_name.substr(0, file_name.size() - extension.size());
 }
 
 }  // namespace
