@@ -1,17 +1,15 @@
-// Start: the merged image from the job, then the download file from the merged image.
-#include <chrono>
+// Start: the merged image from the opened image and the user's choices, then the download file
+// from the merged image.
 #include <filesystem>
 
-#include "app/form_main.h"
-#include "app/remove_working_files.h"
+#include "app/job.h"
+#include "app/messages.h"
 #include "app/working_directory.h"
 #include "download/download_file.h"
 #include "download/key_block.h"
-#include "image/manufacturer_block.h"
 #include "image/merged_image.h"
-#include "image/settings.h"
-#include "image/variant.h"
 #include "platform/file.h"
+#include "platform/ini_profile.h"
 #include "platform/io_error.h"
 #include "workfiles/converter_runner.h"
 #include "workfiles/header_configs.h"
@@ -21,25 +19,15 @@ namespace qv {
 
 namespace {
 
-// Shows the wait banner for as long as it lives, so it also goes when a run-time error ends
-// the build.
-class WaitBanner {
- public:
-  explicit WaitBanner(Ui& ui) : ui_(ui) { ui_.ShowWaitBanner(); }
-  ~WaitBanner() { Close(); }
-  void Close() {
-    if (shown_) ui_.CloseWaitBanner();
-    shown_ = false;
-  }
-
- private:
-  Ui& ui_;
-  bool shown_ = true;
-};
+Outcome Stopped(std::vector<Message> messages) {
+  return {Status::kRefused, std::move(messages)};
+}
+Outcome Stopped(MessageKind kind, std::string text) {
+  return Stopped({{kind, std::move(text)}});
+}
 
 // The merged image of a build that has not reached its end: removed when the build stops
-// early (a message, or a run-time error on its way to the front end), so that nothing
-// half-written is left under the name of a result.
+// early, so that nothing half-made is left under the name of a result.
 class UnfinishedImage {
  public:
   explicit UnfinishedImage(const std::string& path) : path_(path) {}
@@ -53,41 +41,33 @@ class UnfinishedImage {
   bool finished_ = false;
 };
 
-// The picked file (the opened image, a chosen picture or source) that an output of the build
-// would replace, if any: the outputs are written afresh, and must never destroy an input.
-std::optional<std::string> InputInTheWay(const JobState& job, const std::string& download_path) {
-  for (const std::string& picked : job.picked_files) {
-    if (IsSameFile(picked, job.merged_image_path) || IsSameFile(picked, download_path))
-      return picked;
+// The first `limit` bytes of a file, or all of a shorter one; none when it cannot be opened.
+std::vector<uint8_t> ReadPrefixIfAny(const std::string& path, size_t limit) {
+  std::vector<uint8_t> bytes;
+  if (std::optional<File> file = File::TryOpen(path, File::Mode::kRead)) {
+    bytes.resize(limit);
+    bytes.resize(file->ReadAt(0, bytes));
   }
-  return std::nullopt;
+  return bytes;
 }
 
-// Copies `length` bytes from the start of `source` into the merged image at `offset`. False
-// when the source cannot give them all: a chosen file that went or shrank after it was chosen
-// must not put a region of zero bytes into the box.
-bool CopyFromSource(const std::string& source, File& merged, uint32_t offset, uint32_t length) {
-  std::optional<File> file = File::TryOpen(source, File::Mode::kRead);
-  std::vector<uint8_t> bytes(length, 0);
-  if (!file || file->ReadAt(0, bytes) != length) return false;
-  merged.WriteAt(offset, bytes);
-  return true;
+// The first `length` bytes of a chosen source; nothing when it can no longer give them all: a
+// chosen file that went or shrank after it was chosen must not put a region of zero bytes
+// into the box.
+std::optional<std::vector<uint8_t>> ReadSource(const std::string& path, size_t length) {
+  std::vector<uint8_t> bytes = ReadPrefixIfAny(path, length);
+  if (bytes.size() != length) return std::nullopt;
+  return bytes;
 }
 
-void CarryRegion(const std::string& working_image, File& merged, uint32_t offset, uint32_t length) {
-  File file = File::Open(working_image, File::Mode::kRead);
-  std::vector<uint8_t> bytes(length, 0);
-  file.ReadAt(offset, bytes);
-  merged.WriteAt(offset, bytes);
-}
-
-// The size of a file, 0 when it is gone or cannot be sized.
-int32_t FileSizeOrZero(const std::string& path) {
-  try {
-    return FileSize(path);
-  } catch (const IoError&) {
-    return 0;
+// The data of the last "httpcfg" partition as the build holds it; nothing without one.
+std::optional<std::span<const uint8_t>> HttpCfgData(const PartitionEdits& partitions) {
+  std::optional<std::span<const uint8_t>> found;
+  const PartitionDirectory& directory = partitions.directory();
+  for (int i = 0; i < directory.UsableCount(); ++i) {
+    if (directory.entries[i].NameIs("httpcfg")) found = partitions.Data(i);
   }
+  return found;
 }
 
 // Removes the download file of a failed build, and what a converter that was ended part-way
@@ -102,142 +82,162 @@ void RemoveDownloadAttempt(const std::string& directory, const std::string& down
 }
 
 // The download file is a result only when it converts back into the merged image.
-bool DownloadMatches(const std::string& download_path, const std::string& merged_path,
+bool DownloadMatches(const std::string& download_path, std::span<const uint8_t> merged,
                      Variant variant) {
   if (!FileExists(download_path)) return false;
   std::vector<uint8_t> image;
   if (!ConvertDownloadBytes(ReadWholeFile(download_path), variant, image)) return false;
-  std::vector<uint8_t> merged = ReadWholeFile(merged_path);
-  size_t covered = LayoutOf(variant)->file_size;
+  const size_t covered = LayoutOf(variant)->file_size;
   return image.size() == covered && merged.size() >= covered &&
          std::equal(image.begin(), image.end(), merged.begin());
 }
 
 }  // namespace
 
-void TFormMain::BuildMergedImageAndDownload() {
-  WaitBanner banner(ui_);
-  const std::string& directory = job_.working_directory;
-  const std::string& merged_path = job_.merged_image_path;
-  const Variant variant = VariantFromPartitionCount(job_.partition_count);
-  const std::chrono::milliseconds limit(options_.converter_time_limit_ms);
-  auto end_with = [&](MessageKind kind, const std::string& text) {
-    banner.Close();
-    ui_.ShowMessage(kind, text);
-  };
+std::optional<std::string> Job::InputInTheWay(const std::string& download_path) const {
+  for (const std::string& picked : picked_files_) {
+    if (IsSameFile(picked, merged_image_path_) || IsSameFile(picked, download_path)) return picked;
+  }
+  return std::nullopt;
+}
 
-  const std::string merged_name = std::filesystem::path(merged_path).filename().string();
+std::optional<Outcome> Job::PlaceRegions(Replacements& replacements) const {
+  if (default_database_.chosen) {
+    replacements.default_database = ReadSource(default_database_.path, kDefaultRegionSize);
+    if (!replacements.default_database) {
+      return Stopped(MessageKind::kError,
+                     text::SourceUnreadable("default database", default_database_.path));
+    }
+  }
+  if (key_.chosen) {
+    // A key file flagged as a compressed key block is compressed afresh from its key data; any
+    // other key file goes into the key region as it is.
+    std::vector<uint8_t> key = ReadPrefixIfAny(key_.path, kKeyBlockSize);
+    if (HasKeyBlockFlag(key)) {
+      Result<std::vector<uint8_t>> block = CompressKeyBlock(key);
+      if (!block) return Stopped(MessageKind::kPlain, text::kCompressKeyFailed);
+      replacements.key_block = std::move(*block);
+    } else if (key.size() == kKeyBlockSize) {
+      replacements.key_block = std::move(key);
+    } else {
+      return Stopped(MessageKind::kError, text::SourceUnreadable("key file", key_.path));
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<Outcome> Job::PlaceLogos(PartitionEdits& partitions) {
+  const std::string& directory = options_.working_directory;
+  for (const LogoNames& logo : kLogos) {
+    if (!Chosen(logo.kind)) continue;
+    // A still larger than a partition may hold cannot fit anywhere: reading one byte more than
+    // that is enough to know.
+    std::optional<std::vector<uint8_t>> still =
+        ConvertAndRead(directory, std::string(logo.command), directory + std::string(logo.still),
+                       options_.converter_time_limit, kSlotSize + 1);
+    std::vector<Message> messages;
+    if (!still) {
+      messages.push_back({MessageKind::kError, text::kTimeOut});
+    } else {
+      ReplaceResult placed = partitions.Replace(logo.still, *still);
+      if (placed == ReplaceResult::kReplaced || placed == ReplaceResult::kAppended) continue;
+      if (placed == ReplaceResult::kNoRoomToAppend)
+        messages.push_back({MessageKind::kError, text::kNoRoomForNewPartition});
+      messages.push_back({MessageKind::kError, text::kNewFileOverflow});
+    }
+    messages.push_back({MessageKind::kError, text::PictureInvalid(logo.kind)});
+    RemoveWorkingFiles();
+    return Stopped(std::move(messages));
+  }
+  return std::nullopt;
+}
+
+std::optional<Outcome> Job::StoreSettings(PartitionEdits& partitions) {
+  for (SettingKind kind : kSettingKinds) {
+    const std::optional<std::string>& edit = edits_[static_cast<size_t>(IndexOf(kind))];
+    if (!edit) continue;
+    if (kind == SettingKind::kModelId) {
+      if (!partitions.StoreModelId(*edit))
+        return Stopped(MessageKind::kError, text::kModelIdTooLong);
+      continue;
+    }
+    // The HTTP settings go through httpcfg.ini (extracted again when it is gone), whose whole
+    // text, as it then stands on disk, becomes the data of every "httpcfg" partition.
+    http_settings_[static_cast<size_t>(IndexOf(kind) - 1)] = *edit;
+    const std::string path = HttpCfgPath();
+    if (!FileExists(path)) {
+      if (std::optional<std::span<const uint8_t>> httpcfg = HttpCfgData(partitions))
+        WriteWholeFile(path, *httpcfg);
+    }
+    WriteProfileText(path, WriteHttpSettings(ReadProfileText(path), http_settings_));
+    if (!partitions.StoreHttpCfg(ReadWholeFile(path)))
+      return Stopped(MessageKind::kError, text::HttpCfgTooLarge(kSlotSize));
+  }
+  return std::nullopt;
+}
+
+Outcome Job::Build() {
+  if (phase_ != JobPhase::kOpened || !image_) return {Status::kRefused, {}};
+  try {
+    return BuildOpened();
+  } catch (const IoError& error) {
+    return RunTimeError(error);
+  }
+}
+
+Outcome Job::BuildOpened() {
+  const std::string& directory = options_.working_directory;
+  const Variant variant = image_->variant();
+  const std::string merged_name = std::filesystem::path(merged_image_path_).filename().string();
   const std::string download_name =
       std::filesystem::path(merged_name).replace_extension(".dld").string();
   const std::string download_path = directory + download_name;
-  if (std::optional<std::string> input = InputInTheWay(job_, download_path)) {
-    return end_with(MessageKind::kError,
-                    "Quorvane: Open File Error: " + *input +
-                        " would be overwritten by this build's output; move it out of the "
-                        "working directory!");
-  }
-  // The ranges that all and full images carry over are read from the opened image once more.
-  const VariantLayout* carried = variant == kAppImage ? nullptr : LayoutOf(variant);
-  if (carried &&
-      FileSizeOrZero(job_.working_image_path) < static_cast<int64_t>(carried->file_size)) {
-    return end_with(MessageKind::kError, "Quorvane: Open File Error: the opened image " +
-                                             job_.working_image_path +
-                                             " can no longer be read whole!");
-  }
+  if (std::optional<std::string> input = InputInTheWay(download_path))
+    return Stopped(MessageKind::kError, text::InputInTheWay(*input));
 
-  job_.merged_image_written = true;
-  if (!BuildMergedImage(job_, merged_path))
-    return end_with(MessageKind::kError, "Quorvane: Open file type error!");
-  UnfinishedImage unfinished(merged_path);
-  const VariantLayout& layout = *LayoutOf(variant);
-  {
-    File merged = File::Open(merged_path, File::Mode::kReadWrite);
-    if (job_.choice_flags[kDefaultChosen]) {
-      if (!CopyFromSource(job_.default_source_path, merged, layout.default_region,
-                          kDefaultRegionSize)) {
-        return end_with(MessageKind::kError, "Quorvane: Open File Error: the default database " +
-                                                 job_.default_source_path +
-                                                 " can no longer be read whole!");
-      }
-    } else if (variant != kAppImage) {
-      CarryRegion(job_.working_image_path, merged, layout.default_region, kDefaultRegionSize);
-    }
+  Replacements replacements(*image_);
+  if (std::optional<Outcome> stop = PlaceRegions(replacements)) return *stop;
+  if (std::optional<Outcome> stop = PlaceLogos(replacements.partitions)) return *stop;
+  if (std::optional<Outcome> stop = StoreSettings(replacements.partitions)) return *stop;
+  Result<std::vector<uint8_t>> merged = BuildMergedImage(*image_, replacements);
+  if (!merged) return Stopped(MessageKind::kError, text::PartitionsDoNotFit(merged.error().text));
 
-    if (job_.choice_flags[kKeyChosen]) {
-      std::string source = job_.key_source_path;
-      if (HasKeyBlockFlag(source)) {
-        if (!CompressKeyFile(source, job_.compressed_key_path)) {
-          return end_with(MessageKind::kPlain, "Quorvanex: Compress key file failed...");
-        }
-        source = job_.compressed_key_path;
-      }
-      if (!CopyFromSource(source, merged, layout.key_region, kKeyRegionSize)) {
-        return end_with(MessageKind::kError, "Quorvane: Open File Error: the key file " + source +
-                                                 " can no longer be read whole!");
-      }
-    } else if (variant != kAppImage) {
-      CarryRegion(job_.working_image_path, merged, layout.key_region, kKeyRegionSize);
-    }
-  }
-
-  static constexpr const char* kLogoNames[] = {"boot", "menu", "radio"};
-  for (int kind = 0; kind < 3; ++kind) {
-    if (!job_.choice_flags[kBootChosen + kind]) continue;
-    PlaceResult placed =
-        ConvertAndPlace(job_, job_.logo_commands[kind], directory + kLogoStills[kind], limit);
-    if (placed == PlaceResult::kPlaced) continue;
-    if (placed == PlaceResult::kNoOutput) ShowError("File Error: Time out!");
-    if (placed == PlaceResult::kNoRoomToAppend) ShowError("Quorvane: The file is overflow!");
-    if (placed != PlaceResult::kNoOutput) ShowError("The new file is overflow!");
-    end_with(MessageKind::kError,
-             std::string("Quorvanex: The ") + kLogoNames[kind] + " picture is invalid !");
-    RemoveWorkingFiles(job_);
-    return;
-  }
-
-  std::array<EditBox*, 8> boxes = SettingBoxes();
-  for (int kind = 0; kind < 8; ++kind) {
-    if (!boxes[kind]->modified || StoreSetting(job_, kind, boxes[kind]->text)) continue;
-    return end_with(MessageKind::kError,
-                    kind == 0 ? "Quorvane: The model id does not fit its partition!"
-                              : "Quorvane: httpcfg.ini has grown larger than the " +
-                                    std::to_string(kSlotSize) + " bytes of its partition!");
-  }
-  if (RepackResult repacked = WritePartitionsAndDirectory(job_, merged_path); !repacked) {
-    return end_with(MessageKind::kError,
-                    "Quorvane: The partitions do not fit the image: " + repacked.problem + "!");
-  }
-  WriteManufacturerBlock(job_, merged_path);
+  merged_image_written_ = true;
+  UnfinishedImage unfinished(merged_image_path_);
+  WriteWholeFile(merged_image_path_, *merged);
 
   // The download file, made by the bin-to-download converter beside the merged image.
   CheckWorkingDirectory(directory);
   RemoveFile(download_path);
-  std::string command = "/c bintodld.exe manufacturer.cfg " +
-                        std::string(HeaderConfigFor(variant)->name) + " " + merged_name;
-  std::optional<Process> converter = RunConverter(job_, command);
-  if (!converter) return end_with(MessageKind::kError, "Quorvanex: Create File:_Merge.dld Faild !");
-  converter->WaitFor(limit);
+  const std::string command = "/c bintodld.exe manufacturer.cfg " +
+                              std::string(HeaderConfigFor(variant)->name) + " " + merged_name;
+  std::optional<Process> converter = RunConverter(directory, command);
+  if (!converter) return Stopped(MessageKind::kError, text::kCreateDownloadFailed);
+  converter->WaitFor(options_.converter_time_limit);
 
-  bool made = FileExists(merged_path) && FileSize(merged_path) > 0 &&
-              DownloadMatches(download_path, merged_path, variant);
+  const bool made = FileExists(merged_image_path_) && FileSize(merged_image_path_) > 0 &&
+                    DownloadMatches(download_path, *merged, variant);
   if (made) {
     unfinished.Finished();
   } else {
     // Never leave a download file that is not the image.
     RemoveDownloadAttempt(directory, download_name);
   }
-  banner.Close();
-  EnterBuiltState();
-  ui_.ControlsChanged();
+  phase_ = JobPhase::kBuilt;
+  logo_chosen_ = {};
+  default_database_.chosen = key_.chosen = false;
+  edits_ = {};
+
+  Outcome outcome;
   if (!made) {
-    ShowInformation("Quorvane: Create file failed!");
-  } else if (job_.opened_image_flag == 1) {
-    ShowInformation("Quorvanex: Succeed!  [ Create File: " + merged_name + ", " + download_name +
-                    "]");
+    outcome = {Status::kFailed, {{MessageKind::kInformation, text::kCreateFileFailed}}};
+  } else if (opened_flash_image_) {
+    outcome.Show(MessageKind::kInformation, text::Succeeded(merged_name, download_name));
   } else {
-    ShowInformation("Quorvanex: Succeed!  [ Create File: " + download_name + "]");
+    outcome.Show(MessageKind::kInformation, text::Succeeded(download_name));
   }
-  RemoveWorkingFiles(job_);
+  RemoveWorkingFiles();
+  return outcome;
 }
 
 }  // namespace qv

@@ -2,91 +2,140 @@
 // the key block. Choosing only checks and records; nothing is written into an image here.
 #include <filesystem>
 
-#include "app/form_main.h"
+#include "app/image_file.h"
+#include "app/job.h"
+#include "app/messages.h"
 #include "download/download_file.h"
-#include "image/variant.h"
 #include "platform/file.h"
+#include "platform/io_error.h"
 #include "workfiles/logo_picture.h"
 
 namespace qv {
 
 namespace {
 
-constexpr char kPictureFilter[] = "Open file(*.jpg&*.bmp)|*.jpg;*.bmp";
-constexpr char kPictureTitle[] = "Open *.jpg & *.bmp file";
-constexpr char kSourceFilter[] = "Open bin file(*.bin&*.dld)|*.bin;*.dld";
-constexpr char kSourceTitle[] = "Open default dbase file *.bin & *.dld file";
+// What a chosen source must be: a file of its region's size, or a download file of that many
+// sectors.
+struct SourceFormat {
+  Variant download_variant;
+  uint8_t sector_count;
+  int32_t size;
+};
+
+constexpr SourceFormat FormatOf(SourceKind kind) {
+  return kind == SourceKind::kKey
+             ? SourceFormat{.download_variant = kKeyDownload, .sector_count = 1, .size = 0x10000}
+             : SourceFormat{
+                   .download_variant = kDefaultDownload, .sector_count = 4, .size = 0x40000};
+}
 
 std::string Absolute(const std::string& path) {
   return std::filesystem::absolute(path).lexically_normal().string();
 }
 
-}  // namespace
-
-void TFormMain::ChooseLogo(int kind_index) {
-  std::optional<std::string> chosen = ui_.ShowOpenDialog(kPictureFilter, kPictureTitle);
-  if (!chosen) return;
-  const std::string path = Absolute(*chosen);
-  const LogoKind kind = static_cast<LogoKind>(kind_index);
-  EditBox& box = *std::array{&E_Boot, &E_Menu, &E_Radio}[kind_index];
-  Preview& preview = *std::array{&I_Boot, &I_Menu, &I_Radio}[kind_index];
-
-  // The logo picture is written over the kind's working file; a picture chosen from that
-  // very file would be overwritten by its own converted form.
-  if (IsSameFile(path, job_.working_directory + std::string(LogoPictureName(kind)))) {
-    return ShowError("Quorvane: Open File Error: " + std::string(LogoPictureName(kind)) +
-                     " is the tool's own working file; choose a picture from another directory!");
-  }
-  job_.picked_files.push_back(path);
-  LogoPictureResult result = PrepareLogoPicture(path, kind, job_.working_directory);
-  if (result.preview.picture || !result.preview.file.empty()) preview.picture_path = path;
-  ui_.ControlsChanged();
-  for (const LogoMessage& message : result.messages) {
-    ui_.ShowMessage(
-        message.kind == LogoMessage::Kind::kError ? MessageKind::kError : MessageKind::kInformation,
-        message.text);
-  }
-  if (!result.accepted) return;
-  job_.choice_flags[kBootChosen + kind_index] = 1;
-  job_.logo_commands[kind_index] = std::string(ConverterCommand(kind));
-  box.SetText(path);
+ChoiceOutcome Refused(ChoiceOutcome outcome, MessageKind kind, std::string text) {
+  outcome.status = Status::kRefused;
+  outcome.Show(kind, std::move(text));
+  return outcome;
 }
 
-void TFormMain::ChooseDefaultOrKey(bool key) {
-  std::optional<std::string> chosen = ui_.ShowOpenDialog(kSourceFilter, kSourceTitle);
-  if (!chosen) return;
-  const std::string path = Absolute(*chosen);
-  EditBox& box = key ? E_Key : E_Default;
-  const uint8_t required_count = key ? 1 : 4;
-  const int32_t required_size = key ? 0x10000 : 0x40000;
-  box.SetText(path);
-  job_.picked_files.push_back(path);
-
-  std::string source = path;
-  if (EqualsIgnoringCase(ExtensionOf(path), ".dld")) {
-    std::optional<uint8_t> count = ReadPartitionCountByte(path);
-    if (count != required_count) {
-      box.SetText("");
-      return ShowError("Quorvane: Open File Error: partition number wrong!");
-    }
-    source = key ? job_.converted_key_path : job_.converted_default_path;
-    // Converted beside the image of an earlier accepted choice, which it replaces only when the
-    // conversion succeeds: a rejected download must not leave erased bytes where that choice's
-    // key or database was, for Start to write into the box.
-    const std::string candidate = source + ".new";
-    ConversionResult converted =
-        ConvertDownload(path, key ? kKeyDownload : kDefaultDownload, candidate);
-    if (!converted) {
-      RemoveFile(candidate);
-      return ShowError("Quorvane: Open File Error: dld to bin wrong!\r\r" + converted.problem +
-                       ".");
-    }
-    ReplaceFile(candidate, source);
-  } else if (FileSize(path) != required_size) {
-    return ShowError("Quorvane: Open File Error: file overtop!");
+// The messages a prepared logo picture brings, in the order they are shown.
+void ShowPictureMessages(const LogoPictureResult& result, ChoiceOutcome& outcome) {
+  if (result.resized_from) {
+    outcome.Show(MessageKind::kInformation,
+                 text::PictureSize(result.resized_from->width, result.resized_from->height));
   }
-  job_.choice_flags[key ? kKeyChosen : kDefaultChosen] = 1;
-  (key ? job_.key_source_path : job_.default_source_path) = source;
+  if (result.refusal == PictureRefusal::kPixelDepth)
+    outcome.Show(MessageKind::kError, text::kPixelDepth);
+  if (result.refusal == PictureRefusal::kNotJpegOrBmp)
+    outcome.Show(MessageKind::kError, text::kPictureType);
+}
+
+// Converts a chosen download file of a source into `converted_path`, beside the image of an
+// earlier accepted choice, which it replaces only when the conversion succeeds: a rejected
+// download must not leave erased bytes where that choice's key or database was.
+ChoiceOutcome ConvertSourceDownload(const std::string& path, const SourceFormat& format,
+                                    const std::string& converted_path, ChoiceOutcome outcome) {
+  std::vector<uint8_t> download = ReadFilePrefix(path, DownloadInputBound(format.download_variant));
+  if (PartitionCountByte(download) != format.sector_count) {
+    outcome.path_shown = "";
+    return Refused(std::move(outcome), MessageKind::kError, text::kPartitionNumberWrong);
+  }
+  std::vector<uint8_t> image;
+  Result<void> converted = ConvertDownloadBytes(download, format.download_variant, image);
+  const std::string candidate = converted_path + ".new";
+  if (converted) {
+    try {
+      WriteFileAtomically(candidate, image);
+    } catch (const IoError& error) {
+      converted =
+          Fail("file", -1, "the converted image cannot be written: " + std::string(error.what()));
+    }
+  }
+  if (!converted) {
+    return Refused(std::move(outcome), MessageKind::kError,
+                   text::DldToBinWrong(converted.error().text));
+  }
+  ReplaceFile(candidate, converted_path);
+  return outcome;
+}
+
+}  // namespace
+
+ChoiceOutcome Job::ChooseLogo(LogoKind kind, const std::string& chosen) {
+  ChoiceOutcome outcome;
+  if (phase_ != JobPhase::kOpened) {
+    outcome.status = Status::kRefused;
+    return outcome;
+  }
+  const std::string path = Absolute(chosen);
+  // The logo picture is written over the kind's working file; a picture chosen from that very
+  // file would be overwritten by its own converted form.
+  if (IsSameFile(path, options_.working_directory + std::string(NamesOf(kind).picture)))
+    return Refused(std::move(outcome), MessageKind::kError, text::PictureIsWorkingFile(kind));
+  picked_files_.push_back(path);
+  try {
+    LogoPictureResult result = PrepareLogoPicture(path, kind, options_.working_directory);
+    outcome.preview_loaded = result.preview.Loaded();
+    ShowPictureMessages(result, outcome);
+    if (!result.accepted()) {
+      outcome.status = Status::kRefused;
+      return outcome;
+    }
+  } catch (const IoError& error) {
+    return Refused(std::move(outcome), MessageKind::kRunTimeError, error.what());
+  }
+  logo_chosen_[static_cast<size_t>(kind)] = true;
+  outcome.path_shown = path;
+  return outcome;
+}
+
+ChoiceOutcome Job::ChooseSource(SourceKind kind, const std::string& chosen) {
+  ChoiceOutcome outcome;
+  if (phase_ != JobPhase::kOpened) {
+    outcome.status = Status::kRefused;
+    return outcome;
+  }
+  const std::string path = Absolute(chosen);
+  const SourceFormat format = FormatOf(kind);
+  Source& source = SourceOf(kind);
+  outcome.path_shown = path;
+  picked_files_.push_back(path);
+  std::string read_from = path;
+  try {
+    if (IsDownloadFileName(path)) {
+      outcome = ConvertSourceDownload(path, format, source.converted_path, std::move(outcome));
+      if (!outcome.done()) return outcome;
+      read_from = source.converted_path;
+    } else if (FileSize(path) != format.size) {
+      return Refused(std::move(outcome), MessageKind::kError, text::kFileOvertop);
+    }
+  } catch (const IoError& error) {
+    return Refused(std::move(outcome), MessageKind::kRunTimeError, error.what());
+  }
+  source.chosen = true;
+  source.path = read_from;
+  return outcome;
 }
 
 }  // namespace qv

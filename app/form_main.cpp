@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/remove_working_files.h"
+#include "app/messages.h"
 
 namespace qv {
 
@@ -23,6 +23,22 @@ class BusyGuard {
   bool entered_;
 };
 
+namespace {
+
+// Shows the wait banner for as long as it lives, so it also goes when an error ends the build.
+class WaitBanner {
+ public:
+  explicit WaitBanner(Ui& ui) : ui_(ui) { ui_.ShowWaitBanner(); }
+  ~WaitBanner() { ui_.CloseWaitBanner(); }
+  WaitBanner(const WaitBanner&) = delete;
+  WaitBanner& operator=(const WaitBanner&) = delete;
+
+ private:
+  Ui& ui_;
+};
+
+}  // namespace
+
 void EditBox::SetText(std::string value) {
   text = std::move(value);
   modified = false;
@@ -36,9 +52,8 @@ void EditBox::Type(const std::string& value) {
   modified = true;
 }
 
-TFormMain::TFormMain(Ui& ui, JobState& job, FormOptions options)
-    : ui_(ui), job_(job), options_(std::move(options)) {
-  job_.working_directory = options_.working_directory;
+TFormMain::TFormMain(Ui& ui, Job& job) : ui_(ui), job_(job) {
+  job_.LetEventsThroughWith([this] { ui_.ProcessPendingEvents(); });
 }
 
 std::array<EditBox*, 8> TFormMain::SettingBoxes() {
@@ -54,40 +69,26 @@ std::array<Button*, 6> TFormMain::JobButtons() {
   return {&SB_Start, &SB_Boot, &SB_Menu, &SB_Radio, &SB_Default, &SB_Key};
 }
 
-void TFormMain::JobReset() {
-  ResetJobData(job_);
+void TFormMain::ShowResetState() {
   for (Button* button : JobButtons())
     button->enabled = false;
   for (EditBox* box : PathBoxes())
     box->SetText("");
-  E_ModeID.SetText("");
   for (EditBox* box : SettingBoxes()) {
+    box->SetText("");
     box->colour = BoxColour::kButtonFace;
     box->read_only = true;
   }
-  for (EditBox* box : SettingBoxes()) {
-    if (box != &E_ModeID) box->SetText("");
-  }
   for (Preview* preview : {&I_Boot, &I_Menu, &I_Radio})
     preview->picture_path.clear();
-  Caption = kWindowCaption;
-
-  // A copy of the tool's own program beside its working files; whether it works is not
-  // examined (copying onto itself fails quietly).
-  if (!options_.executable_path.empty()) {
-    std::error_code ignored;
-    std::filesystem::copy_file(options_.executable_path,
-                               options_.working_directory + "Quorvane_STi710X.exe",
-                               std::filesystem::copy_options::overwrite_existing, ignored);
-  }
+  Caption = text::kWindowCaption;
 }
 
-void TFormMain::ResetCommand() {
-  RemoveWorkingFiles(job_);
-  JobReset();
-}
-
-void TFormMain::EnterOpenedState() {
+void TFormMain::ShowOpenedState() {
+  E_ModeID.SetText(job_.ModelIdText());
+  const std::array<EditBox*, 8> boxes = SettingBoxes();
+  for (int i = 0; i < kHttpSettingCount; ++i)
+    boxes[static_cast<size_t>(i) + 1]->SetText(job_.http_settings()[static_cast<size_t>(i)]);
   for (Button* button : JobButtons())
     button->enabled = true;
   for (EditBox* box : SettingBoxes()) {
@@ -96,21 +97,82 @@ void TFormMain::EnterOpenedState() {
   }
 }
 
-void TFormMain::EnterBuiltState() {
-  job_.choice_flags.fill(0);
+void TFormMain::ShowBuiltState() {
   for (EditBox* box : SettingBoxes()) {
     box->modified = false;
     box->colour = BoxColour::kButtonFace;
+    box->read_only = true;
   }
   for (Button* button : JobButtons())
     button->enabled = false;
-  for (EditBox* box : SettingBoxes())
-    box->read_only = true;
+}
+
+void TFormMain::ShowMessages(const Outcome& outcome) {
+  for (const Message& message : outcome.messages)
+    ui_.ShowMessage(message.kind, message.text);
+}
+
+void TFormMain::OpenImage() {
+  std::optional<std::string> chosen =
+      ui_.ShowOpenDialog(text::kOpenImageFilter, text::kOpenImageTitle);
+  if (!chosen) return;
+  // The window shows the reset state, with the file's name, while the image is read.
+  ShowResetState();
+  E_OpenFile.SetText(std::filesystem::absolute(*chosen).lexically_normal().filename().string());
+  ui_.ControlsChanged();
+  Outcome outcome = job_.Open(*chosen);
+  if (outcome.done()) ShowOpenedState();
+  ShowMessages(outcome);
+}
+
+void TFormMain::ChooseLogo(LogoKind kind) {
+  std::optional<std::string> chosen =
+      ui_.ShowOpenDialog(text::kOpenPictureFilter, text::kOpenPictureTitle);
+  if (!chosen) return;
+  const size_t index = static_cast<size_t>(kind);
+  ChoiceOutcome outcome = job_.ChooseLogo(kind, *chosen);
+  if (outcome.preview_loaded) {
+    std::array{&I_Boot, &I_Menu, &I_Radio}[index]->picture_path =
+        std::filesystem::absolute(*chosen).lexically_normal().string();
+  }
+  ui_.ControlsChanged();
+  ShowMessages(outcome);
+  if (outcome.path_shown)
+    std::array{&E_Boot, &E_Menu, &E_Radio}[index]->SetText(*outcome.path_shown);
+}
+
+void TFormMain::ChooseSource(SourceKind kind) {
+  std::optional<std::string> chosen =
+      ui_.ShowOpenDialog(text::kOpenSourceFilter, text::kOpenSourceTitle);
+  if (!chosen) return;
+  EditBox& box = kind == SourceKind::kKey ? E_Key : E_Default;
+  ChoiceOutcome outcome = job_.ChooseSource(kind, *chosen);
+  if (outcome.path_shown) box.SetText(*outcome.path_shown);
+  ShowMessages(outcome);
+}
+
+void TFormMain::BuildMergedImageAndDownload() {
+  const std::array<EditBox*, 8> boxes = SettingBoxes();
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    if (boxes[i]->modified) job_.EditSetting(kSettingKinds[i], boxes[i]->text);
+  }
+  Outcome outcome;
+  {
+    WaitBanner banner(ui_);
+    outcome = job_.Build();
+  }
+  if (job_.phase() == JobPhase::kBuilt) {
+    ShowBuiltState();
+    ui_.ControlsChanged();
+  }
+  ShowMessages(outcome);
 }
 
 void TFormMain::FormCreate(const Control*) {
   BusyGuard guard(*this);
-  if (guard.entered()) JobReset();
+  if (!guard.entered()) return;
+  job_.JobReset();
+  ShowResetState();
 }
 
 void TFormMain::SB_OpenFileClick(const Control*) {
@@ -121,13 +183,15 @@ void TFormMain::SB_OpenFileClick(const Control*) {
 void TFormMain::SB_BootClick(const Control* sender) {
   BusyGuard guard(*this);
   if (!guard.entered() || !SB_Boot.enabled) return;
-  ChooseLogo(sender == &SB_Menu ? 1 : sender == &SB_Radio ? 2 : 0);
+  ChooseLogo(sender == &SB_Menu    ? LogoKind::kMenu
+             : sender == &SB_Radio ? LogoKind::kRadio
+                                   : LogoKind::kBoot);
 }
 
 void TFormMain::SB_DefaultClick(const Control* sender) {
   BusyGuard guard(*this);
   if (!guard.entered() || !SB_Default.enabled) return;
-  ChooseDefaultOrKey(sender != &SB_Default);
+  ChooseSource(sender == &SB_Default ? SourceKind::kDefaultDatabase : SourceKind::kKey);
 }
 
 void TFormMain::SB_StartClick(const Control*) {
@@ -137,13 +201,15 @@ void TFormMain::SB_StartClick(const Control*) {
 
 void TFormMain::SB_ResetClick(const Control*) {
   BusyGuard guard(*this);
-  if (guard.entered()) ResetCommand();
+  if (!guard.entered()) return;
+  job_.Reset();
+  ShowResetState();
 }
 
 void TFormMain::SB_CloseClick(const Control*) {
   BusyGuard guard(*this);
   if (!guard.entered()) return;
-  RemoveWorkingFiles(job_);
+  job_.Cancel();
   ui_.EndProgram(0);
 }
 

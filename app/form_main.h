@@ -3,12 +3,12 @@
 #include <array>
 #include <string>
 
-#include "app/job_state.h"
+#include "app/job.h"
 #include "app/ui.h"
 
-// The form model: every control of the main window as plain state, and the seven handlers
-// that run the workflows. A front end renders the controls and forwards clicks; nothing here
-// knows a window exists.
+// The form model: every control of the main window as plain state, and the seven handlers,
+// which call the job service and show what it reports. A front end renders the controls and
+// forwards clicks; nothing here knows a window exists.
 namespace qv {
 
 enum class BoxColour { kButtonFace, kWindow };
@@ -45,15 +45,10 @@ struct Preview : Control {
   std::string picture_path;
 };
 
-struct FormOptions {
-  std::string working_directory;  // with its trailing separator
-  std::string executable_path;    // copied to "Quorvane_STi710X.exe" by every job reset, when set
-  int converter_time_limit_ms = 120000;
-};
-
 class TFormMain {
  public:
-  TFormMain(Ui& ui, JobState& job, FormOptions options);
+  // The form lets the window's pending events through whenever the job does long work.
+  TFormMain(Ui& ui, Job& job);
 
   EditBox E_OpenFile{"E_OpenFile"};
   EditBox E_Boot{"E_Boot"};
@@ -86,8 +81,7 @@ class TFormMain {
 
   std::string Caption;
 
-  // The handlers. A command that arrives while another one runs is ignored. A run-time
-  // input/output error (IoError) ends the running workflow and propagates to the front end.
+  // The handlers. A command that arrives while another one runs is ignored.
   void FormCreate(const Control* sender);
   void SB_OpenFileClick(const Control* sender);
   void SB_BootClick(const Control* sender);     // SB_Boot, SB_Menu, SB_Radio
@@ -102,30 +96,24 @@ class TFormMain {
   std::array<EditBox*, 6> PathBoxes();
   std::array<Button*, 6> JobButtons();  // enabled only in the opened state
 
-  const JobState& job() const { return job_; }
-  const FormOptions& options() const { return options_; }
+  const Job& job() const { return job_; }
 
  private:
   friend class BusyGuard;
 
-  void JobReset();
-  void ResetCommand();
-  void EnterOpenedState();
-  void EnterBuiltState();
-  void ShowError(const std::string& text) { ui_.ShowMessage(MessageKind::kError, text); }
-  void ShowInformation(const std::string& text) {
-    ui_.ShowMessage(MessageKind::kInformation, text);
-  }
+  // The controls in the reset, opened and built states.
+  void ShowResetState();
+  void ShowOpenedState();
+  void ShowBuiltState();
+  void ShowMessages(const Outcome& outcome);
 
-  // The open, choose and build workflows (one file each).
   void OpenImage();
-  void ChooseLogo(int kind);
-  void ChooseDefaultOrKey(bool key);
+  void ChooseLogo(LogoKind kind);
+  void ChooseSource(SourceKind kind);
   void BuildMergedImageAndDownload();
 
   Ui& ui_;
-  JobState& job_;
-  FormOptions options_;
+  Job& job_;
   bool busy_ = false;
 };
 

@@ -3,15 +3,10 @@
 #include <optional>
 #include <string>
 
-// The one door between the workflows and a front end (the window, the command line, a test).
+#include "app/outcome.h"
+
+// The one door between the form model and a front end (the window, a test).
 namespace qv {
-
-inline constexpr char kApplicationTitle[] = "Quorvan[1.0.00]";
-inline constexpr char kWindowCaption[] = "Quorvane[1.0.00] -- Mode: STi710X";
-
-// Message boxes with one OK button: captioned "Error" (error icon), "Information"
-// (information icon), or the application title (no icon).
-enum class MessageKind { kError, kInformation, kPlain };
 
 class Ui {
  public:
@@ -33,18 +28,5 @@ class Ui {
   // The controls of the form model changed: redraw them.
   virtual void ControlsChanged() = 0;
 };
-
-// The caption a message box of `kind` carries.
-inline const char* CaptionOf(MessageKind kind) {
-  switch (kind) {
-    case MessageKind::kError:
-      return "Error";
-    case MessageKind::kInformation:
-      return "Information";
-    case MessageKind::kPlain:
-      break;
-  }
-  return kApplicationTitle;
-}
 
 }  // namespace qv

@@ -1,7 +1,7 @@
 #include "bintodld/cfg_parser.h"
 
 #include "bintodld/print.h"
-#include "download/download_file.h"
+#include "download/record_format.h"
 
 namespace qv::bintodld {
 

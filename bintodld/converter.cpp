@@ -11,7 +11,7 @@
 #include "bintodld/cfg_parser.h"
 #include "bintodld/print.h"
 #include "download/crc32.h"
-#include "download/download_file.h"
+#include "download/record_format.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
 #include "platform/little_endian.h"
@@ -278,7 +278,10 @@ std::optional<std::string> DownloadNameFor(const std::string& image) {
 }
 
 int RunBintodld(std::span<const std::string> arguments, std::ostream& out) {
-  EnsureLzoReady();
+  if (lzo_init() != LZO_E_OK) {
+    Print(out, "LZO could not be initialised!\n");
+    return 1;
+  }
   try {
     return Convert(arguments, out);
   } catch (const IoError& error) {

@@ -3,9 +3,7 @@
 #include <filesystem>
 #include <ostream>
 
-#include "app/form_main.h"
-#include "app/remove_working_files.h"
-#include "cli/scripted_ui.h"
+#include "app/job.h"
 #include "platform/io_error.h"
 
 namespace qv::cli {
@@ -16,64 +14,72 @@ std::string Absolute(const std::string& path) {
   return std::filesystem::absolute(path).lexically_normal().string();
 }
 
+// A message box as one line: "<caption>: <text>", carriage returns inside the text printed as
+// line breaks.
+void Print(std::ostream& out, const Message& message) {
+  std::string shown = message.text;
+  for (char& c : shown) {
+    if (c == '\r') c = '\n';
+  }
+  out << CaptionOf(message.kind) << ": " << shown << std::endl;
+}
+
+// Prints what a workflow reports; true when it did what was asked.
+bool Report(std::ostream& out, const Outcome& outcome) {
+  for (const Message& message : outcome.messages)
+    Print(out, message);
+  return outcome.done();
+}
+
+// The choices in the order boot, menu, radio, default database, key; a refused choice stops
+// the command before Start.
+bool MakeChoices(Job& job, const BuildOptions& options, std::ostream& out) {
+  const std::array<std::pair<const std::optional<std::string>*, LogoKind>, 3> logos = {
+      {{&options.boot, LogoKind::kBoot},
+       {&options.menu, LogoKind::kMenu},
+       {&options.radio, LogoKind::kRadio}}};
+  for (const auto& [chosen, kind] : logos) {
+    if (*chosen && !Report(out, job.ChooseLogo(kind, Absolute(**chosen)))) return false;
+  }
+  const std::array<std::pair<const std::optional<std::string>*, SourceKind>, 2> sources = {
+      {{&options.default_database, SourceKind::kDefaultDatabase},
+       {&options.key, SourceKind::kKey}}};
+  for (const auto& [chosen, kind] : sources) {
+    if (*chosen && !Report(out, job.ChooseSource(kind, Absolute(**chosen)))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunBuild(const BuildOptions& options, std::ostream& messages) {
   std::string directory =
       Absolute(options.working_directory.empty() ? "." : options.working_directory);
-  ScriptedUi ui(messages);
   try {
     std::filesystem::create_directories(directory);
   } catch (const std::filesystem::filesystem_error& error) {
-    ui.ShowRunTimeError(IoError::FromErrno(error.code().value()).what());
+    Print(messages, {MessageKind::kRunTimeError, IoError::FromErrno(error.code().value()).what()});
     return 1;
   }
   if (directory.back() != '/') directory += '/';
 
-  auto job = std::make_unique<JobState>();
-  TFormMain form(ui, *job, FormOptions{directory, "", 120000});
+  JobOptions job_options;
+  job_options.working_directory = directory;
+  Job job(job_options);
   // The command ends as the window's Cancel does: whatever it stops at, the working files go,
   // and so does the merged image of a job opened from a download file.
-  struct RemoveAtEnd {
-    JobState& job;
-    ~RemoveAtEnd() { RemoveWorkingFiles(job); }
-  } remove_at_end{*job};
-  try {
-    form.FormCreate(nullptr);
-    ui.QueueDialogAnswer(Absolute(options.image));
-    form.SB_OpenFileClick(&form.SB_OpenFile);
-    if (!form.SB_Start.enabled) return 1;
+  struct CancelAtEnd {
+    Job& job;
+    ~CancelAtEnd() { job.Cancel(); }
+  } cancel_at_end{job};
 
-    // The choices in the order boot, menu, radio, default database, key; a refused choice
-    // stops the command before Start.
-    const std::array<std::pair<const std::optional<std::string>*, Button*>, 5> choices = {
-        {{&options.boot, &form.SB_Boot},
-         {&options.menu, &form.SB_Menu},
-         {&options.radio, &form.SB_Radio},
-         {&options.default_database, &form.SB_Default},
-         {&options.key, &form.SB_Key}}};
-    for (size_t i = 0; i < choices.size(); ++i) {
-      const auto& [chosen, button] = choices[i];
-      if (!*chosen) continue;
-      ui.QueueDialogAnswer(Absolute(**chosen));
-      if (i < 3) {
-        form.SB_BootClick(button);
-      } else {
-        form.SB_DefaultClick(button);
-      }
-      if (!job->choice_flags[kBootChosen + i]) return 1;
-    }
-
-    std::array<EditBox*, 8> boxes = form.SettingBoxes();
-    for (size_t kind = 0; kind < boxes.size(); ++kind) {
-      if (options.settings[kind]) boxes[kind]->Type(*options.settings[kind]);
-    }
-    form.SB_StartClick(&form.SB_Start);
-  } catch (const IoError& error) {
-    ui.ShowRunTimeError(error.what());
-    return 1;
+  job.JobReset();
+  if (!Report(messages, job.Open(Absolute(options.image)))) return 1;
+  if (!MakeChoices(job, options, messages)) return 1;
+  for (size_t i = 0; i < options.settings.size(); ++i) {
+    if (options.settings[i]) job.EditSetting(kSettingKinds[i], *options.settings[i]);
   }
-  return ui.Succeeded() ? 0 : 1;
+  return Report(messages, job.Build()) ? 0 : 1;
 }
 
 }  // namespace qv::cli

@@ -1,46 +1,17 @@
 #include "cli/image_info.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 
-#include "app/job_state.h"
-#include "download/crc32.h"
-#include "download/download_file.h"
-#include "image/partitions.h"
-#include "image/settings.h"
-#include "platform/file.h"
+#include "app/image_file.h"
+#include "image/flash_image.h"
 #include "platform/hex.h"
 #include "platform/ini_profile.h"
-#include "platform/io_error.h"
 
 #include <nlohmann/json.hpp>
 
 namespace qv::cli {
 
 namespace {
-
-bool EndsWithDld(const std::string& path) {
-  return EqualsIgnoringCase(ExtensionOf(path), ".dld");
-}
-
-// A private directory for the converted image of a download file, removed afterwards.
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quorvane-info-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 const char* VariantName(Variant variant) {
   switch (variant) {
@@ -55,79 +26,47 @@ const char* VariantName(Variant variant) {
   }
 }
 
+// The model id and settings of a sound image.
+void TakeSettings(const FlashImage& image, ImageInfo& info) {
+  info.model_id = ModelIdText(image.ModelId());
+  std::string httpcfg;
+  if (std::optional<std::span<const uint8_t>> data = image.HttpCfg())
+    httpcfg.assign(data->begin(), data->end());
+  info.http = ReadHttpSettings(httpcfg);
+}
+
 }  // namespace
 
-std::optional<ImageInfo> GatherImageInfo(const std::string& path, std::string& error) {
+Result<ImageInfo> GatherImageInfo(const std::string& path) {
+  Result<ImageFile> file = ReadImageFile(path);
+  if (!file) return tl::unexpected<Error>(file.error());
   ImageInfo info;
-  info.is_download = EndsWithDld(path);
-  ScratchDirectory scratch;
-  std::string image_path = path;
-  if (info.is_download) {
-    std::optional<uint8_t> count = ReadPartitionCountByte(path);
-    if (!count) {
-      error = "the download file is shorter than its 79-byte header";
-      return std::nullopt;
-    }
-    info.partition_count = *count;
-    info.variant = VariantFromPartitionCount(info.partition_count);
-    if (info.variant == kUnrecognised) {
-      error = "the download file's partition count is " + std::to_string(*count) +
-              ", not 102, 130 or 142";
-      return std::nullopt;
-    }
-    if (scratch.path().empty()) throw IoError("I/O error: no temporary directory");
-    image_path = scratch.path() + "/Temp_DldToBin.bin";
-    ConversionResult result = ConvertDownload(path, info.variant, image_path);
-    if (!result) {
-      error = "the download file cannot be converted: " + result.problem;
-      return std::nullopt;
-    }
-  } else {
-    int32_t size = FileSize(path);
-    info.variant = VariantFromImageSize(size);
-    if (info.variant == kUnrecognised) {
-      error =
-          "a flash image is 0x660000, 0x7B0000 or 0x800000 bytes long; this file has " + Hex(size);
-      return std::nullopt;
-    }
-    info.partition_count = PartitionCountOfVariant(info.variant);
+  info.is_download = file->kind == ImageFileKind::kDownloadFile;
+  info.variant = file->variant;
+  info.partition_count = PartitionCountOfVariant(info.variant);
+  Result<std::vector<uint8_t>> bytes = FlashBytesOf(std::move(*file));
+  if (!bytes) {
+    return Fail(bytes.error().field, bytes.error().offset,
+                "the download file cannot be converted: " + bytes.error().text);
   }
 
   const VariantLayout& layout = *LayoutOf(info.variant);
   info.directory_offset = layout.directory_offset;
   info.manufacturer_offset = layout.manufacturer_offset;
-
-  auto job = std::make_unique<JobState>();
-  job->partition_count = info.partition_count;
-  ReadPartitionDirectory(*job, image_path);
-  ReadManufacturerBlock(*job, image_path);
-  info.directory = job->directory;
-  info.manufacturer = job->manufacturer;
-
-  File image = File::Open(image_path, File::Mode::kRead);
-  info.problem = FindDirectoryProblem(*job, image.Size());
-  if (!info.problem) {
-    ReadPartitions(*job, image_path);
-    info.model_id = ReadModelId(*job, image_path);
-    info.model_id = info.model_id.substr(0, info.model_id.find('\0'));
-    // The settings as the last "httpcfg" partition holds them; nothing is written to disk.
-    std::string httpcfg;
-    for (int i = 0; i < job->directory.UsableCount(); ++i) {
-      const DirectoryEntry& entry = job->directory.entries[i];
-      if (entry.NameIs("httpcfg"))
-        httpcfg.assign(job->Slot(i).begin(), job->Slot(i).begin() + entry.Length());
-    }
-    for (const HttpSettingKey& key : kHttpSettingKeys) {
-      info.http[key.kind - 1] = ReadProfileString(httpcfg, key.section, key.key);
-    }
-  }
+  info.directory = DecodeDirectoryAt(*bytes, layout);
+  info.manufacturer = DecodeManufacturerBlockAt(*bytes, layout);
   for (int i = 0; i < info.manufacturer.CheckedRegionCount(); ++i) {
     const RegionRecord& record = info.manufacturer.regions[i];
-    info.regions.push_back({record, RegionCrcInImage(image, layout, record)});
+    info.regions.push_back({record, RegionCrcInImage(*bytes, layout, record)});
   }
-  std::vector<uint8_t> block(kBlockCrcOffset, 0xFF);
-  image.ReadAt(layout.manufacturer_offset, block);
-  info.image_block_crc = Crc32(block.data(), kBlockCrcOffset);
+  info.image_block_crc = BlockCrcInImage(*bytes, layout);
+
+  Result<FlashImage> image = FlashImage::Parse(std::move(*bytes), info.variant);
+  if (image) {
+    TakeSettings(*image, info);
+  } else {
+    info.problem = image.error().text;
+  }
   return info;
 }
 
@@ -179,9 +118,9 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
       << (block.block_crc == info.image_block_crc ? "(matches)" : "(differs from the block)")
       << "\n";
   out << "\nmodel id:           " << info.model_id << "\n";
-  for (const HttpSettingKey& key : kHttpSettingKeys) {
-    std::snprintf(line, sizeof line, "%-20s%s\n", (std::string(key.key) + ":").c_str(),
-                  info.http[key.kind - 1].c_str());
+  for (size_t i = 0; i < kHttpSettingKeys.size(); ++i) {
+    std::snprintf(line, sizeof line, "%-20s%s\n",
+                  (std::string(kHttpSettingKeys[i].key) + ":").c_str(), info.http[i].c_str());
     out << line;
   }
   if (info.problem) out << "\nerror: " << *info.problem << "\n";
@@ -214,8 +153,8 @@ void PrintImageInfoJson(const ImageInfo& info, std::ostream& out) {
   for (int i = 7; i >= 0; --i)
     stb_id = (stb_id << 8) | block.stb_id[i];
   json http = json::object();
-  for (const HttpSettingKey& key : kHttpSettingKeys)
-    http[key.key] = info.http[key.kind - 1];
+  for (size_t i = 0; i < kHttpSettingKeys.size(); ++i)
+    http[kHttpSettingKeys[i].key] = info.http[i];
 
   json document = {
       {"kind", info.is_download ? "download" : "flash"},

@@ -9,7 +9,9 @@
 
 #include "image/manufacturer_block.h"
 #include "image/partition_directory.h"
+#include "image/settings.h"
 #include "image/variant.h"
+#include "platform/result.h"
 
 // What `quorvane info` shows of an image: read-only, from a flash image or a download file.
 namespace qv::cli {
@@ -30,13 +32,14 @@ struct ImageInfo {
   std::vector<RegionInfo> regions;     // the first region-count records, at most 130
   uint32_t image_block_crc = 0;        // the CRC of block bytes 0 to 4091 in the image
   std::string model_id;                // up to its first zero byte
-  std::array<std::string, 7> http;     // the seven HTTP settings, kinds 1 to 7
+  HttpSettings http;                   // the seven HTTP settings
   std::optional<std::string> problem;  // a directory that is unsafe to build from
 };
 
-// Reads the image at `path` (a download file is converted in a private temporary directory).
-// Returns nothing, with `error` set, for a file that is not an image the tool handles.
-std::optional<ImageInfo> GatherImageInfo(const std::string& path, std::string& error);
+// Reads the image at `path` (a download file is converted in memory). Fails for a file that is
+// not an image the tool handles; an image whose directory is unsafe to build from is shown as
+// far as it can be, with the problem.
+[[nodiscard]] Result<ImageInfo> GatherImageInfo(const std::string& path);
 
 void PrintImageInfo(const ImageInfo& info, std::ostream& out);
 void PrintImageInfoJson(const ImageInfo& info, std::ostream& out);

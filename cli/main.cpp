@@ -1,13 +1,12 @@
-// quorvane: the command line of the Quorvane firmware tool. It drives the same form model and
-// workflows as the window, answering the open dialog from its arguments and printing every
-// message box as one line.
+// quorvane: the command line of the Quorvane firmware tool. It drives the same job service as
+// the window, printing every message box as one line.
 #include <CLI/CLI.hpp>
 
 #include <exception>
 #include <iostream>
 #include <new>
 
-#include "app/ui.h"
+#include "app/messages.h"
 #include "cli/build_command.h"
 #include "cli/image_info.h"
 #include "cli/sample_command.h"
@@ -17,10 +16,10 @@
 namespace {
 
 int RunInfo(const std::string& path, bool json) {
-  std::string error;
-  std::optional<qv::cli::ImageInfo> info = qv::cli::GatherImageInfo(path, error);
+  qv::Result<qv::cli::ImageInfo> info = qv::cli::GatherImageInfo(path);
   if (!info) {
-    std::cerr << "quorvane: " << path << " is not an image this tool handles: " << error << "\n";
+    std::cerr << "quorvane: " << path << " is not an image this tool handles: " << info.error().text
+              << "\n";
     return 1;
   }
   if (json) {
@@ -109,15 +108,15 @@ int main(int argc, char** argv) {
     if (*info) return RunInfo(info_path, info_json);
     if (*sample) return qv::cli::RunSample(sample_out, sample_variant, std::cout);
   } catch (const qv::IoError& error) {
-    std::cerr << qv::kApplicationTitle << ": " << error.what() << "\n";
+    std::cerr << qv::text::kApplicationTitle << ": " << error.what() << "\n";
     return 1;
   } catch (const std::bad_alloc&) {
-    std::cerr << qv::kApplicationTitle << ": Out of memory\n";
+    std::cerr << qv::text::kApplicationTitle << ": Out of memory\n";
     return 1;
   } catch (const std::exception& error) {
     // Anything else the system reports (a current directory that is gone, say) ends the
     // command with its text, like a run-time error, instead of aborting it.
-    std::cerr << qv::kApplicationTitle << ": " << error.what() << "\n";
+    std::cerr << qv::text::kApplicationTitle << ": " << error.what() << "\n";
     return 1;
   }
   return 2;

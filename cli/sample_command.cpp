@@ -3,12 +3,12 @@
 #include <filesystem>
 #include <sstream>
 
+#include "app/image_file.h"
 #include "cli/sample_pictures.h"
 #include "formatswitch/converter.h"
-#include "image/partition_directory.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
-#include "tests/support/image_builder.h"
+#include "sample/image_builder.h"
 #include "workfiles/parameter_files.h"
 
 namespace qv::cli {
@@ -49,16 +49,16 @@ int RunSample(const std::string& out, const std::string& variant_name, std::ostr
   Variant variant = variant_name == "app"   ? kAppImage
                     : variant_name == "all" ? kAllImage
                                             : kFullImage;
-  testing::ImageSpec spec = testing::DefaultImageSpec(variant);
+  sample::ImageSpec spec = sample::DefaultImageSpec(variant);
   std::vector<std::vector<uint8_t>> stills = SampleStills();
-  for (testing::PartitionSpec& partition : spec.partitions) {
+  for (sample::PartitionSpec& partition : spec.partitions) {
     if (partition.name == "boot") partition.data = stills[0];
     if (partition.name == "menu") partition.data = stills[1];
     if (partition.name == "radio") partition.data = stills[2];
   }
-  std::vector<uint8_t> image = testing::BuildFlashImage(spec);
-  bool download = out.size() >= 4 && EqualsIgnoringCase(out.substr(out.size() - 4), ".dld");
-  if (download) image = testing::BuildDownload(image, testing::DownloadSpecFor(spec));
+  std::vector<uint8_t> image = sample::BuildFlashImage(spec);
+  bool download = IsDownloadFileName(out);
+  if (download) image = sample::BuildDownload(image, sample::DownloadSpecFor(spec));
   WriteFileAtomically(out, image);
   report << "wrote " << out << " (" << (download ? "download file, " : "flash image, ")
          << variant_name << " variant, " << image.size() << " bytes, with MPEG-2 logo stills)\n";

@@ -20,17 +20,6 @@ namespace qv {
 
 namespace {
 
-const char* RecordName(uint8_t tag) {
-  switch (tag) {
-    case kHeaderTag:
-      return "download header record";
-    case kSectorHeaderTag:
-      return "sector header record";
-    default:
-      return "sector data record";
-  }
-}
-
 // Walks the records of one download file and places its data blocks into the image.
 class DownloadReader {
  public:
@@ -39,45 +28,56 @@ class DownloadReader {
 
   // Reads and verifies the record at `position`; with a block index of 0 or more also
   // decompresses its payload as that data block. Returns the position after the record, or
-  // -1 with problem() saying what was wrong.
-  int64_t ReadRecord(uint8_t tag, int length_width, int64_t position, int block_index) {
-    std::string which = std::string(RecordName(tag)) + " at offset " + Hex(position);
+  // -1 with error() saying what was wrong.
+  int64_t ReadRecord(const RecordFormat& format, int64_t position, int block_index) {
+    std::string which = std::string(format.name) + " at offset " + Hex(position);
     if (block_index >= 0) which += " (sector " + std::to_string(block_index) + ")";
-    if (position >= Size()) return Fail("the file ends where the " + which + " should begin");
-    if (input_[position] != tag) {
-      return Fail("the " + which + " has tag " + Hex(input_[position]) + " instead of " + Hex(tag));
+    const int width = format.length_width;
+    if (position >= Size())
+      return Fail(format, position, "the file ends where the " + which + " should begin");
+    if (input_[position] != format.tag) {
+      return Fail(
+          format, position,
+          "the " + which + " has tag " + Hex(input_[position]) + " instead of " + Hex(format.tag));
     }
-    if (position + 1 + length_width > Size())
-      return Fail("the file ends inside the length field of the " + which);
-    uint32_t length = static_cast<uint32_t>(ReadLe(&input_[position + 1], length_width));
-    if (length < 4)
-      return Fail("the " + which + " has a length field of " + std::to_string(length) +
-                  ", below 4");
+    if (position + 1 + width > Size())
+      return Fail(format, position + 1, "the file ends inside the length field of the " + which);
+    uint32_t length = static_cast<uint32_t>(ReadLe(&input_[position + 1], width));
+    if (length < 4) {
+      return Fail(
+          format, position + 1,
+          "the " + which + " has a length field of " + std::to_string(length) + ", below 4");
+    }
     uint32_t payload_size = length - 4;
     if (payload_size > kRecordLimit) {
-      return Fail("the " + which + " has a payload of " + std::to_string(payload_size) +
-                  " bytes, more than the limit of " + std::to_string(kRecordLimit));
+      return Fail(format, position + 1,
+                  "the " + which + " has a payload of " + std::to_string(payload_size) +
+                      " bytes, more than the limit of " + std::to_string(kRecordLimit));
     }
-    int64_t payload_at = position + 1 + length_width;
+    int64_t payload_at = position + 1 + width;
     int64_t next = payload_at + length;
-    if (next > Size()) return Fail("the " + which + " runs past the end of the file");
+    if (next > Size())
+      return Fail(format, position, "the " + which + " runs past the end of the file");
 
     std::span<const uint8_t> payload = input_.subspan(payload_at, payload_size);
     uint32_t computed = Crc32Update(kCrc32Initial, payload);
     uint32_t stored = ReadLe32(&input_[payload_at + payload_size]);
     if (computed != stored) {
-      return Fail("the " + which + " has the CRC " + Hex(stored) + " but its payload gives " +
-                  Hex(computed));
+      return Fail(format, payload_at + payload_size,
+                  "the " + which + " has the CRC " + Hex(stored) + " but its payload gives " +
+                      Hex(computed));
     }
-    if (block_index >= 0 && !PlaceDataBlock(block_index, payload))
-      return Fail(which + ": " + problem_);
+    if (block_index >= 0) {
+      if (std::optional<std::string> problem = PlaceDataBlock(block_index, payload))
+        return Fail(format, payload_at, which + ": " + *problem);
+    }
     return next;
   }
 
   // Decompresses one sector data payload straight into place at the block's file offset.
   // The decompressor may write part of a faulty stream before it notices the fault, so the
   // window it may write is put back as it was when the block cannot be placed.
-  bool PlaceDataBlock(int block_index, std::span<const uint8_t> payload) {
+  std::optional<std::string> PlaceDataBlock(int block_index, std::span<const uint8_t> payload) {
     size_t offset =
         static_cast<size_t>(BlockFileOffset(variant_, static_cast<uint8_t>(block_index)));
     uint8_t* window = image_.data() + offset;
@@ -90,24 +90,23 @@ class DownloadReader {
     if (status != LZO_E_OK) {
       std::copy(saved_.begin(), saved_.end(), window);
       std::fill(window + kept, window + kRecordLimit, 0xFF);
-      problem_ = DecompressionProblem(status);
-      return false;
+      return DecompressionProblem(status);
     }
     placed_end_ = std::max(placed_end_, offset + produced);
-    return true;
+    return std::nullopt;
   }
 
   // The length of the converted file: the erased blocks, or further when a block reached
   // past them.
   size_t ImageLength(size_t erased_length) const { return std::max(erased_length, placed_end_); }
 
-  const std::string& problem() const { return problem_; }
+  const Error& error() const { return error_; }
 
  private:
   int64_t Size() const { return static_cast<int64_t>(input_.size()); }
 
-  int64_t Fail(std::string problem) {
-    problem_ = std::move(problem);
+  int64_t Fail(const RecordFormat& format, int64_t offset, std::string text) {
+    error_ = Error{format.name, offset, std::move(text)};
     return -1;
   }
 
@@ -130,7 +129,7 @@ class DownloadReader {
   std::vector<uint8_t>& image_;  // room for a whole window past the last block's offset
   size_t placed_end_ = 0;        // end of the furthest block placed so far
   std::vector<uint8_t> saved_;   // what a block's window held before it was written
-  std::string problem_;
+  Error error_;
 };
 
 // Where one record's payload lies, once its framing has been checked.
@@ -140,9 +139,11 @@ struct Payload {
 };
 
 // Checks the framing of the record at `position` (tag, length, bounds) without its CRC.
-std::optional<Payload> FrameRecord(std::span<const uint8_t> input, uint8_t tag, int length_width,
+std::optional<Payload> FrameRecord(std::span<const uint8_t> input, const RecordFormat& format,
                                    size_t& position) {
-  if (position + 1 + length_width > input.size() || input[position] != tag) return std::nullopt;
+  const int length_width = format.length_width;
+  if (position + 1 + length_width > input.size() || input[position] != format.tag)
+    return std::nullopt;
   uint32_t length = static_cast<uint32_t>(ReadLe(&input[position + 1], length_width));
   if (length < 4 || length - 4 > kRecordLimit) return std::nullopt;
   size_t payload = position + 1 + length_width;
@@ -164,13 +165,15 @@ bool PlaceSectorsInParallel(std::span<const uint8_t> input, Variant variant,
                             std::vector<uint8_t>& image, size_t& placed_end) {
   const int pairs = BlockCount(variant);
   size_t position = 0;
-  std::optional<Payload> header = FrameRecord(input, kHeaderTag, 2, position);
+  std::optional<Payload> header = FrameRecord(input, FormatOf(RecordType::kHeader), position);
   if (!header || !CrcMatches(input, *header)) return false;
   std::vector<std::pair<Payload, Payload>> sectors;
   for (int n = 0; n < pairs; ++n) {
-    std::optional<Payload> sector_header = FrameRecord(input, kSectorHeaderTag, 1, position);
+    std::optional<Payload> sector_header =
+        FrameRecord(input, FormatOf(RecordType::kSectorHeader), position);
     std::optional<Payload> data =
-        sector_header ? FrameRecord(input, kSectorDataTag, 3, position) : std::nullopt;
+        sector_header ? FrameRecord(input, FormatOf(RecordType::kSectorData), position)
+                      : std::nullopt;
     if (!data) return false;
     sectors.emplace_back(*sector_header, *data);
   }
@@ -204,13 +207,17 @@ bool PlaceSectorsInParallel(std::span<const uint8_t> input, Variant variant,
   return true;
 }
 
-// The most input bytes a conversion can look at: the header record and, per pair, the
-// largest sector header and data records that pass the limits.
-size_t InputBound(int pairs) {
-  return 3 + 0xFFFF + static_cast<size_t>(pairs) * ((2 + 0xFF) + (4 + kRecordLimit + 4));
+}  // namespace
+
+size_t DownloadInputBound(Variant variant) {
+  const size_t pairs = static_cast<size_t>(BlockCount(variant));
+  return 3 + 0xFFFF + pairs * ((2 + 0xFF) + (4 + kRecordLimit + 4));
 }
 
-}  // namespace
+std::optional<uint8_t> PartitionCountByte(std::span<const uint8_t> download) {
+  if (download.size() <= kPartitionCountOffset) return std::nullopt;
+  return download[kPartitionCountOffset];
+}
 
 void EnsureLzoReady() {
   static std::once_flag once;
@@ -219,8 +226,8 @@ void EnsureLzoReady() {
   });
 }
 
-ConversionResult ConvertDownloadBytes(std::span<const uint8_t> download, Variant variant,
-                                      std::vector<uint8_t>& image) {
+Result<void> ConvertDownloadBytes(std::span<const uint8_t> download, Variant variant,
+                                  std::vector<uint8_t>& image) {
   EnsureLzoReady();
   const int pairs = BlockCount(variant);
   const size_t erased_length = size_t{ErasedBlockCount(variant)} * kBlockSize;
@@ -230,48 +237,47 @@ ConversionResult ConvertDownloadBytes(std::span<const uint8_t> download, Variant
   image.assign(std::max(erased_length, last_offset + kRecordLimit), 0xFF);
   if (pairs == 0) {
     image.resize(erased_length);
-    return {false, "image variant " + std::to_string(variant) + " has no download layout"};
+    return Fail("variant", -1,
+                "image variant " + std::to_string(variant) + " has no download layout");
   }
 
   size_t placed_end = 0;
   if (PlaceSectorsInParallel(download, variant, image, placed_end)) {
     image.resize(std::max(erased_length, placed_end));
-    return {true, ""};
+    return {};
   }
   std::fill(image.begin(), image.end(), 0xFF);
 
   DownloadReader reader(download, variant, image);
-  int64_t position = reader.ReadRecord(kHeaderTag, 2, 0, -1);
+  int64_t position = reader.ReadRecord(FormatOf(RecordType::kHeader), 0, -1);
   for (int n = 0; n < pairs && position >= 0; ++n) {
-    position = reader.ReadRecord(kSectorHeaderTag, 1, position, -1);
-    if (position >= 0) position = reader.ReadRecord(kSectorDataTag, 3, position, n);
+    position = reader.ReadRecord(FormatOf(RecordType::kSectorHeader), position, -1);
+    if (position >= 0) position = reader.ReadRecord(FormatOf(RecordType::kSectorData), position, n);
   }
   image.resize(reader.ImageLength(erased_length));
-  if (position < 0) return {false, reader.problem()};
-  return {true, ""};
+  if (position < 0) return tl::unexpected<Error>(reader.error());
+  return {};
 }
 
-ConversionResult ConvertDownload(const std::string& path, Variant variant,
-                                 const std::string& output_path) {
+Result<void> ConvertDownload(const std::string& path, Variant variant,
+                             const std::string& output_path) {
   std::vector<uint8_t> input;
-  std::string open_problem;
+  bool opened = false;
   if (auto file = File::TryOpen(path, File::Mode::kRead)) {
-    input.resize(
-        std::min<size_t>(static_cast<size_t>(file->Size()), InputBound(BlockCount(variant))));
+    opened = true;
+    input.resize(std::min<size_t>(static_cast<size_t>(file->Size()), DownloadInputBound(variant)));
     input.resize(file->ReadAt(0, input));
-  } else {
-    open_problem = "the download file cannot be opened";
   }
 
   std::vector<uint8_t> image;
-  ConversionResult result = ConvertDownloadBytes(input, variant, image);
-  if (!open_problem.empty()) result = {false, open_problem};
+  Result<void> result = ConvertDownloadBytes(input, variant, image);
+  if (!opened) result = Fail("file", -1, "the download file cannot be opened");
   try {
     // A new file renamed over the old one: faster than truncating a large file in place, and
     // a reader never sees it half-written.
     WriteFileAtomically(output_path, image);
   } catch (const IoError& error) {
-    return {false, "the converted image cannot be written: " + std::string(error.what())};
+    return Fail("file", -1, "the converted image cannot be written: " + std::string(error.what()));
   }
   return result;
 }

@@ -2,7 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <span>
+#include <vector>
+
+#include "platform/result.h"
 
 // The compressed key block: the 64 KiB that the box keeps in its key region when the key is
 // stored compressed. Numbers little-endian:
@@ -26,15 +29,13 @@ inline constexpr size_t kLongestKeyStream = kKeyBlockSize - kKeyStreamOffset;  /
 // LZO1X-1's worst case for 64 KiB of input: 65,536 + 4,096 + 64 + 3.
 inline constexpr size_t kKeyStreamBufferSize = kKeyDataSize + kKeyDataSize / 16 + 64 + 3;
 
-// True when the unsigned 32-bit value at offset 80 of the file is 1: the file is a compressed
-// key block already. A file that cannot be opened or is too short gives false.
-bool HasKeyBlockFlag(const std::string& path);
+// True when the unsigned 32-bit value at offset 80 of a key file's bytes is 1: the file is a
+// compressed key block already. Bytes too few to hold the value give false.
+bool HasKeyBlockFlag(std::span<const uint8_t> key_file);
 
-// Makes the compressed key block of the key file `source` and writes it to `destination`
-// (replacing any earlier file, which stays untouched until the new one is complete). False,
-// writing nothing, when the source cannot be read, the compressor fails, the stream does not
-// fit into the block after its head (65,449 bytes or more), or the destination cannot be
-// written.
-bool CompressKeyFile(const std::string& source, const std::string& destination);
+// The compressed key block of a key file: its first 65,536 bytes (a shorter file extended
+// with 0xFF) compressed with LZO1X-1 behind the block's head. Fails when the compressor fails
+// or the stream does not fit into the block after its head (65,449 bytes or more).
+[[nodiscard]] Result<std::vector<uint8_t>> CompressKeyBlock(std::span<const uint8_t> key_file);
 
 }  // namespace qv

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "app/job_state.h"
+#include "app/job.h"
 #include "gui/main_window.h"
 
 namespace {
@@ -27,10 +27,11 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("quorvane");
 
-  auto job = std::make_unique<qv::JobState>();
-  qv::FormOptions options{WorkingDirectory(), QCoreApplication::applicationFilePath().toStdString(),
-                          120000};
-  qv::gui::MainWindow window(*job, options);
+  qv::JobOptions options;
+  options.working_directory = WorkingDirectory();
+  options.executable_path = QCoreApplication::applicationFilePath().toStdString();
+  qv::Job job(options);
+  qv::gui::MainWindow window(job);
   window.show();
   return QApplication::exec();
 }

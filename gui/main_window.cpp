@@ -11,9 +11,9 @@
 
 #include <algorithm>
 
+#include "app/messages.h"
 #include "gui/artwork.h"
 #include "gui/wait_banner.h"
-#include "platform/io_error.h"
 
 namespace qv::gui {
 
@@ -76,9 +76,9 @@ class ArrowCursor {
 
 }  // namespace
 
-MainWindow::MainWindow(JobState& job, FormOptions options)
+MainWindow::MainWindow(Job& job)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      form_(*this, job, std::move(options)) {
+      form_(*this, job) {
   setObjectName("FormMain");
   setFixedSize(kClientWidth, kClientHeight);
   setFont(ArialPixels(14));
@@ -226,17 +226,11 @@ void MainWindow::Run(Handler handler, const Control* sender) {
   try {
     (form_.*handler)(sender);
   } catch (const std::exception& error) {
-    // A run-time input/output error, or anything else the system raises (memory, say), ends
-    // only the workflow that met it.
+    // Anything the system raises besides the input/output errors that the workflows report
+    // (memory, say) ends only the workflow that met it.
     QApplication::restoreOverrideCursor();
     SyncFromModel();
-    if (message_hook) {
-      message_hook(MessageKind::kPlain, error.what());
-    } else {
-      QMessageBox box(QMessageBox::Critical, kApplicationTitle, error.what(), QMessageBox::Ok,
-                      this);
-      box.exec();
-    }
+    ShowMessage(MessageKind::kRunTimeError, error.what());
     return;
   }
   QApplication::restoreOverrideCursor();
@@ -286,7 +280,8 @@ void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
   SyncFromModel();
   if (message_hook) return message_hook(kind, text);
   QString shown = QString::fromStdString(text).replace('\r', '\n');
-  QMessageBox::Icon icon = kind == MessageKind::kError         ? QMessageBox::Critical
+  QMessageBox::Icon icon = kind == MessageKind::kError || kind == MessageKind::kRunTimeError
+                               ? QMessageBox::Critical
                            : kind == MessageKind::kInformation ? QMessageBox::Information
                                                                : QMessageBox::NoIcon;
   QMessageBox box(icon, CaptionOf(kind), shown, QMessageBox::Ok, this);

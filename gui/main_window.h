@@ -21,7 +21,7 @@ class WaitBanner;
 // is the Ui of the workflows too: open dialog, message boxes, wait banner.
 class MainWindow : public QWidget, public Ui {
  public:
-  MainWindow(JobState& job, FormOptions options);
+  explicit MainWindow(Job& job);
   ~MainWindow() override;
 
   TFormMain& form() { return form_; }

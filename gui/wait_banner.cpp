@@ -6,6 +6,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include "app/messages.h"
+
 namespace qv::gui {
 
 WaitBanner::WaitBanner() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
@@ -17,7 +19,7 @@ WaitBanner::WaitBanner() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint
   colours.setColor(QPalette::Window, Qt::black);
   setPalette(colours);
 
-  auto* label = new QLabel("Create file...Please wait...", this);
+  auto* label = new QLabel(text::kWaitBanner, this);
   QFont font("Arial");
   font.setPointSize(18);
   label->setFont(font);

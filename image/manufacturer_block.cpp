@@ -3,17 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/job_state.h"
 #include "download/crc32.h"
 #include "image/variant.h"
-#include "platform/file.h"
 #include "platform/little_endian.h"
 
 namespace qv {
 
 namespace {
-
-constexpr uint32_t kCrcPiece = 0x10000;  // regions are read and checked 64 KiB at a time
 
 uint32_t Repeated(uint8_t byte) {
   return 0x01010101u * byte;
@@ -33,6 +29,32 @@ void PutField(const std::array<uint8_t, N>& field, std::span<uint8_t> bytes, siz
 // 0xA0000000 for full images.
 int64_t WindowOfFileStart(const VariantLayout& layout) {
   return int64_t{kFlashWindow} + kApplicationArea - layout.area_base;
+}
+
+// Continues `crc` over `length` bytes of `image` from `offset`, bytes outside it taken as 0xFF.
+uint32_t CrcOverRange(uint32_t crc, std::span<const uint8_t> image, int64_t offset,
+                      uint64_t length) {
+  static const std::array<uint8_t, 0x10000> kErased = [] {
+    std::array<uint8_t, 0x10000> erased;
+    erased.fill(0xFF);
+    return erased;
+  }();
+  const int64_t size = static_cast<int64_t>(image.size());
+  for (uint64_t done = 0; done < length;) {
+    const int64_t at = offset + static_cast<int64_t>(done);
+    uint64_t piece;
+    if (at >= 0 && at < size) {
+      piece = std::min<uint64_t>(length - done, static_cast<uint64_t>(size - at));
+      crc = Crc32Update(crc, image.subspan(static_cast<size_t>(at), piece));
+    } else {
+      // Outside the image: erased bytes, up to the image's start when the range begins before it.
+      uint64_t outside = at < 0 ? static_cast<uint64_t>(-at) : length - done;
+      piece = std::min<uint64_t>({length - done, outside, kErased.size()});
+      crc = Crc32Update(crc, std::span(kErased).first(piece));
+    }
+    done += piece;
+  }
+  return crc;
 }
 
 }  // namespace
@@ -106,26 +128,14 @@ int ManufacturerBlock::CheckedRegionCount() const {
   return std::min<int>(region_count, kRegionRecordsOnFlash);
 }
 
-uint32_t RegionCrcInImage(const File& image, const VariantLayout& layout,
+uint32_t RegionCrcInImage(std::span<const uint8_t> image, const VariantLayout& layout,
                           const RegionRecord& region) {
-  const int64_t offset = int64_t{region.start} - WindowOfFileStart(layout);
-  const int64_t file_size = image.Size();
-  std::vector<uint8_t> buffer(kCrcPiece);
-  uint32_t crc = kCrc32Initial;
-  for (uint32_t done = 0; done < region.length;) {
-    uint32_t piece = std::min(kCrcPiece, region.length - done);
-    std::fill_n(buffer.begin(), piece, 0xFF);
-    int64_t from = offset + done;
-    int64_t first = std::max<int64_t>(from, 0);
-    int64_t last = std::min<int64_t>(from + piece, file_size);
-    if (first < last) {
-      image.ReadAt(first, std::span(buffer).subspan(static_cast<size_t>(first - from),
-                                                    static_cast<size_t>(last - first)));
-    }
-    crc = Crc32Update(crc, std::span(buffer).first(piece));
-    done += piece;
-  }
-  return crc;
+  return CrcOverRange(kCrc32Initial, image, int64_t{region.start} - WindowOfFileStart(layout),
+                      region.length);
+}
+
+uint32_t BlockCrcInImage(std::span<const uint8_t> image, const VariantLayout& layout) {
+  return CrcOverRange(kCrc32Initial, image, layout.manufacturer_offset, kBlockCrcOffset);
 }
 
 std::string FieldText(std::span<const uint8_t> field) {
@@ -133,57 +143,41 @@ std::string FieldText(std::span<const uint8_t> field) {
   return std::string(field.begin(), end);
 }
 
-void ReadManufacturerBlock(JobState& job, const std::string& path) {
-  const VariantLayout* layout = LayoutOf(VariantFromPartitionCount(job.partition_count));
-  if (!layout) return;
-  std::array<uint8_t, kManufacturerBlockSize> bytes{};
-  File file = File::Open(path, File::Mode::kRead);
-  file.ReadAt(layout->manufacturer_offset, bytes);
-  job.manufacturer.Decode(bytes);
-}
-
-void BuildManufacturerCfgLines(JobState& job) {
-  const ManufacturerBlock& block = job.manufacturer;
+std::array<std::string, kManufacturerCfgLineCount> ManufacturerCfgLines(
+    const ManufacturerBlock& block) {
   char stb_id[19];
   std::snprintf(stb_id, sizeof stb_id, "0x%016llX",
                 static_cast<unsigned long long>(ReadLe64(block.stb_id.data())));
-
-  auto& lines = job.manufacturer_cfg_lines;
-  lines[0] = "[Manufacturer_Data]";
-  lines[1] = "";
-  lines[2] = "IDENT_NOCHECH\t \t= " + std::to_string(block.ident_nocheck) + "\t        \t1";
-  lines[3] = "MANUFACTURE_IDENT \t= " + FieldText(block.manufacture_ident) + "\t\t\t15";
-  lines[4] = "HARDWARE_MODULE \t= " + FieldText(block.hardware_module) + "          \t8";
-  lines[5] = "HARDWARE_VERSION \t= " + FieldText(block.hardware_version) + "         \t\t8";
-  lines[6] = "SOFTWARE_MODULE \t= " + FieldText(block.software_module) + "            \t8";
-  lines[7] = "SOFTWARE_VERSION \t= " + FieldText(block.software_version) + "        \t8";
-  lines[8] = std::string("STB_ID\t\t\t= ") + stb_id + "\t8";
+  return {
+      "[Manufacturer_Data]",
+      "",
+      "IDENT_NOCHECH\t \t= " + std::to_string(block.ident_nocheck) + "\t        \t1",
+      "MANUFACTURE_IDENT \t= " + FieldText(block.manufacture_ident) + "\t\t\t15",
+      "HARDWARE_MODULE \t= " + FieldText(block.hardware_module) + "          \t8",
+      "HARDWARE_VERSION \t= " + FieldText(block.hardware_version) + "         \t\t8",
+      "SOFTWARE_MODULE \t= " + FieldText(block.software_module) + "            \t8",
+      "SOFTWARE_VERSION \t= " + FieldText(block.software_version) + "        \t8",
+      std::string("STB_ID\t\t\t= ") + stb_id + "\t8",
+  };
 }
 
-bool WriteManufacturerBlock(JobState& job, const std::string& merged_path) {
-  const VariantLayout* layout = LayoutOf(VariantFromPartitionCount(job.partition_count));
-  if (!layout) return false;
-  ManufacturerBlock& block = job.manufacturer;
-  File file = File::Open(merged_path, File::Mode::kReadWrite);
+void SealManufacturerBlock(ManufacturerBlock& block, const VariantLayout& layout,
+                           std::span<uint8_t> image) {
   for (int i = 0; i < block.CheckedRegionCount(); ++i) {
     RegionRecord& region = block.regions[i];
-    if (region.check_flag == 1) region.crc = RegionCrcInImage(file, *layout, region);
+    if (region.check_flag == 1) region.crc = RegionCrcInImage(image, layout, region);
   }
 
-  // Bytes 0 to 71 and the region records; bytes 1762 to 4091 are left as the file has them.
-  std::array<uint8_t, kManufacturerBlockSize> bytes;
-  bytes.fill(0xFF);
-  block.EncodeFields(bytes);
+  // Bytes 0 to 71 and the region records; bytes 1762 to 4091 stay as the image has them.
+  std::span<uint8_t, kManufacturerBlockSize> bytes =
+      image.subspan(layout.manufacturer_offset).first<kManufacturerBlockSize>();
+  std::array<uint8_t, kManufacturerBlockSize> fields;
+  block.EncodeFields(fields);
   constexpr size_t kFieldsEnd = kRegionRecordOffset + kRegionRecordSize * kRegionRecordsOnFlash;
-  file.WriteAt(layout->manufacturer_offset, std::span(bytes).first(kFieldsEnd));
+  std::copy_n(fields.begin(), kFieldsEnd, bytes.begin());
 
-  bytes.fill(0xFF);
-  file.ReadAt(layout->manufacturer_offset, std::span(bytes).first(kBlockCrcOffset));
   block.block_crc = Crc32(bytes.data(), kBlockCrcOffset);
-  uint8_t crc_bytes[4];
-  WriteLe32(crc_bytes, block.block_crc);
-  file.WriteAt(layout->manufacturer_offset + kBlockCrcOffset, crc_bytes);
-  return true;
+  WriteLe32(&bytes[kBlockCrcOffset], block.block_crc);
 }
 
 }  // namespace qv

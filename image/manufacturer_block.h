@@ -11,8 +11,6 @@
 // block itself. Bytes 0 to 71 have the field order and widths of the download header payload.
 namespace qv {
 
-struct JobState;
-class File;
 struct VariantLayout;
 
 inline constexpr int kManufacturerBlockSize = 4096;
@@ -62,23 +60,26 @@ struct ManufacturerBlock {
   int CheckedRegionCount() const;
 };
 
-// The CRC of a region's bytes in an image of the given variant, as the build computes it:
-// the region's flash window address taken to a file offset, bytes outside the file taken as
-// 0xFF, a long region checked in 64 KiB pieces.
-uint32_t RegionCrcInImage(const File& image, const VariantLayout& layout,
+// The CRC of a region's bytes in an image of the given variant: the region's flash window
+// address taken to a file offset, bytes outside the image taken as 0xFF.
+uint32_t RegionCrcInImage(std::span<const uint8_t> image, const VariantLayout& layout,
                           const RegionRecord& region);
+
+// The CRC that seals the block: over bytes 0 to 4091 of the block as the image holds them.
+uint32_t BlockCrcInImage(std::span<const uint8_t> image, const VariantLayout& layout);
 
 // A text field as manufacturer.cfg shows it: its characters up to the first zero byte.
 std::string FieldText(std::span<const uint8_t> field);
 
-// Parses the working image's manufacturer block into the job state.
-void ReadManufacturerBlock(JobState& job, const std::string& path);
+// The nine lines of manufacturer.cfg, the box's identity as the bin-to-download converter
+// reads it, built from the block.
+std::array<std::string, kManufacturerCfgLineCount> ManufacturerCfgLines(
+    const ManufacturerBlock& block);
 
-// Builds the nine manufacturer.cfg lines from the job's manufacturer block.
-void BuildManufacturerCfgLines(JobState& job);
-
-// Recomputes the CRC of every region whose check flag is 1 over the merged image, writes the
-// block and seals it with the block CRC. False, writing nothing, for an unrecognised variant.
-bool WriteManufacturerBlock(JobState& job, const std::string& merged_path);
+// Recomputes the CRC of every region whose check flag is 1 over `image`, writes bytes 0 to 71
+// and the region records of `block` at the layout's manufacturer block (bytes 1762 to 4091 are
+// left as the image has them), and seals the block with its CRC.
+void SealManufacturerBlock(ManufacturerBlock& block, const VariantLayout& layout,
+                           std::span<uint8_t> image);
 
 }  // namespace qv

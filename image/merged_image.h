@@ -1,55 +1,43 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <optional>
+#include <span>
+#include <vector>
 
-// Writing the merged image: the flash image that Start builds from the job's buffers and the
-// ranges of the working image that are carried over unchanged, with replaced partitions and
-// the re-packed small partitions and directory.
+#include "image/flash_image.h"
+#include "image/partition_edits.h"
+#include "platform/result.h"
+
+// The merged image: the flash image that Start writes, as a function of the opened image and
+// what the user replaced in it.
 namespace qv {
 
-struct JobState;
+// What a build puts into the merged image in place of the opened image's own content.
+struct Replacements {
+  explicit Replacements(const FlashImage& image) : partitions(image) {}
 
-// The value rounded up to the next multiple of 16; a multiple of 16 stays as it is.
-uint32_t RoundUp16(uint32_t value);
-
-// Creates the merged image afresh: the variant's 64 KiB blocks of 0xFF, the boot area of a
-// full image, "appcode", "fw_audio" and "fw_video" from their buffers, and the ranges of the
-// working image that all and full images carry over. False, creating nothing, for an
-// unrecognised variant.
-bool BuildMergedImage(const JobState& job, const std::string& merged_path);
-
-// The partition space (0x65E000 bytes) less every listed partition's length rounded up to 16.
-int64_t FreePartitionSpace(const JobState& job);
-
-// True when entry `index`, given `new_length`, would not fit: into the free space plus its
-// present rounded length, or into its 51,200-byte slot.
-bool ReplacementOverflows(const JobState& job, int index, uint32_t new_length);
-
-enum class ReplaceResult {
-  kReplaced,        // the named partition took the file's contents
-  kAppended,        // no such partition: a new one, named with the whole file name
-  kDoesNotFit,      // the named partition cannot grow to the file's length
-  kNoRoomToAppend,  // no such partition, and no space, slot or directory entry for a new one
+  PartitionEdits partitions;                             // replaced logos and stored settings
+  std::optional<std::vector<uint8_t>> default_database;  // 0x40000 bytes for the database region
+  std::optional<std::vector<uint8_t>> key_block;         // 0x10000 bytes for the key region
 };
 
-// Gives the small partition named like the file (its name without the last four characters,
-// "boot.m2v" -> "boot", or the whole file name, which an appended partition carries) the
-// first `length` bytes of the file at `path`; appends a partition when there is none.
-ReplaceResult ReplacePartition(JobState& job, const std::string& path, uint32_t length,
-                               const std::string& file_name);
+// Builds the merged image, in this order: the variant's 64 KiB blocks of 0xFF; the boot area
+// of a full image; "appcode", "fw_audio" and "fw_video" at their offsets; the ranges that all
+// and full images carry over; the default database and key regions (the replacements, or
+// the image's own in all and full images; an app image grows to hold a replacement, the gap
+// reading as zero bytes); the small partitions re-packed one after another in directory
+// order (each at the first multiple of 16 after the end of the entry before it; large
+// partitions and a small partition at index 0 keep their offsets) and the directory; last,
+// the manufacturer block with its region CRCs recomputed over the result and sealed.
+//
+// Fails, building nothing, when a re-packed small partition would reach into another
+// partition or past the partition space; the error names both.
+[[nodiscard]] Result<std::vector<uint8_t>> BuildMergedImage(const FlashImage& image,
+                                                            const Replacements& replacements);
 
-struct RepackResult {
-  bool ok = false;
-  std::string problem;  // why nothing was written, when !ok
-  explicit operator bool() const { return ok; }
-};
-
-// Re-packs the small partitions one after another in directory order (each at the first
-// multiple of 16 after the end of the entry before it; large partitions and a small partition
-// at index 0 keep their offsets), writes them and the directory into the merged image. The new
-// layout is checked first: a small partition that would reach into a large partition or past
-// the partition space stops it, with nothing written and nothing changed.
-RepackResult WritePartitionsAndDirectory(JobState& job, const std::string& merged_path);
+// Writes `data` at `offset` of an image held in memory, growing it as a file grows: the bytes
+// between its old end and the offset become zero.
+void WriteAt(std::vector<uint8_t>& image, uint64_t offset, std::span<const uint8_t> data);
 
 }  // namespace qv

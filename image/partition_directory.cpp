@@ -1,6 +1,7 @@
 #include "image/partition_directory.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/little_endian.h"
@@ -19,6 +20,54 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return LowerAscii(x) == LowerAscii(y);
          });
+}
+
+PartitionClass ClassOf(const DirectoryEntry& entry) {
+  if (entry.NameIs("appcode")) return PartitionClass::kAppCode;
+  if (entry.NameIs("fw_audio")) return PartitionClass::kAudioFirmware;
+  if (entry.NameIs("fw_video")) return PartitionClass::kVideoFirmware;
+  return PartitionClass::kSmall;
+}
+
+uint32_t CapacityOf(PartitionClass partition_class) {
+  switch (partition_class) {
+    case PartitionClass::kAppCode:
+      return kAppCodeCapacity;
+    case PartitionClass::kAudioFirmware:
+    case PartitionClass::kVideoFirmware:
+      return kFirmwareCapacity;
+    case PartitionClass::kSmall:
+      break;
+  }
+  return kSlotSize;
+}
+
+const char* DescriptionOf(PartitionClass partition_class) {
+  switch (partition_class) {
+    case PartitionClass::kAppCode:
+      return "application code buffer";
+    case PartitionClass::kAudioFirmware:
+      return "audio firmware buffer";
+    case PartitionClass::kVideoFirmware:
+      return "video firmware buffer";
+    case PartitionClass::kSmall:
+      break;
+  }
+  return "partition slot";
+}
+
+std::string PrintableName(const DirectoryEntry& entry) {
+  std::string shown;
+  for (unsigned char c : entry.Name()) {
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      shown += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      shown += escaped;
+    }
+  }
+  return shown;
 }
 
 void DirectoryEntry::SetLength(uint32_t length) {

@@ -11,13 +11,13 @@
 // count. All integers are little-endian.
 namespace qv {
 
-struct JobState;
-
 inline constexpr int kMaxEntries = 60;
 inline constexpr int kEntrySize = 64;
 inline constexpr int kDirectorySize = kMaxEntries * kEntrySize + 4;  // 3,844
 inline constexpr int kNameSize = 16;
-inline constexpr uint32_t kSlotSize = 51200;  // a small partition's data slot
+inline constexpr uint32_t kSlotSize = 51200;             // the most a small partition may hold
+inline constexpr uint32_t kAppCodeCapacity = 0x660000;   // the most "appcode" may hold
+inline constexpr uint32_t kFirmwareCapacity = 0x300000;  // and "fw_audio" or "fw_video"
 
 // One 64-byte entry, fields in on-flash order.
 struct DirectoryEntry {
@@ -62,5 +62,22 @@ void EncodeEntry(const DirectoryEntry& entry, std::span<uint8_t, kEntrySize> byt
 
 // ASCII-only case-insensitive comparison, as partition names are compared.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+// The three large partitions, "appcode", "fw_audio" and "fw_video" (names in any letter case,
+// tested in that order), each of its own size, which keep their offsets when the small
+// partitions are re-packed; every other partition is small.
+enum class PartitionClass { kAppCode, kAudioFirmware, kVideoFirmware, kSmall };
+
+PartitionClass ClassOf(const DirectoryEntry& entry);
+inline bool IsLargePartition(const DirectoryEntry& entry) {
+  return ClassOf(entry) != PartitionClass::kSmall;
+}
+// The most bytes a partition of the class may hold.
+uint32_t CapacityOf(PartitionClass partition_class);
+// "application code buffer", "audio firmware buffer", "video firmware buffer", "partition slot".
+const char* DescriptionOf(PartitionClass partition_class);
+
+// The entry's name as a message shows it: printable ASCII kept, other bytes as \xNN.
+std::string PrintableName(const DirectoryEntry& entry);
 
 }  // namespace qv

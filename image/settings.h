@@ -1,51 +1,71 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-// The two small partitions whose contents the user edits: "modelid", the box's model id as
-// plain text, and "httpcfg", an INI text with the HTTP software-update settings, which the
-// tool works on as the file httpcfg.ini in the working directory.
+// The settings a user edits: the box's model id (the "modelid" partition, plain text) and the
+// seven HTTP software-update settings of the "httpcfg" partition, an INI text that the tool
+// works on as the file httpcfg.ini.
 namespace qv {
-
-struct JobState;
 
 inline constexpr char kHttpCfgFileName[] = "httpcfg.ini";
 inline constexpr uint32_t kModelIdMaxLength = 20;  // what its setting box accepts
 inline constexpr uint32_t kHttpValueMaxLength = 255;
 
-// The seven HTTP settings, kinds 1 to 7, with their section and key in httpcfg.ini.
+// The eight settings, in the order Start stores them.
+enum class SettingKind {
+  kModelId,
+  kHttpManualAddr,
+  kHttpAutoAddr,
+  kAutoApp,
+  kAutoAll,
+  kAutoData,
+  kAutoDefault,
+  kAutoKey,
+};
+inline constexpr int kSettingCount = 8;
+inline constexpr int kHttpSettingCount = 7;
+
+inline constexpr std::array<SettingKind, kSettingCount> kSettingKinds = {
+    SettingKind::kModelId,     SettingKind::kHttpManualAddr, SettingKind::kHttpAutoAddr,
+    SettingKind::kAutoApp,     SettingKind::kAutoAll,        SettingKind::kAutoData,
+    SettingKind::kAutoDefault, SettingKind::kAutoKey,
+};
+
+// Where an HTTP setting lives in httpcfg.ini.
 struct HttpSettingKey {
-  int kind;
+  SettingKind kind;
   const char* section;
   const char* key;
 };
-inline constexpr std::array<HttpSettingKey, 7> kHttpSettingKeys{{
-    {1, "Http Manual cfg", "httpManualAddr"},
-    {2, "Http Auto cfg", "httpAutoAddr"},
-    {3, "Http Auto filename cfg", "AutoApp"},
-    {4, "Http Auto filename cfg", "AutoAll"},
-    {5, "Http Auto filename cfg", "AutoData"},
-    {6, "Http Auto filename cfg", "AutoDefault"},
-    {7, "Http Auto filename cfg", "AutoKey"},
+inline constexpr std::array<HttpSettingKey, kHttpSettingCount> kHttpSettingKeys{{
+    {.kind = SettingKind::kHttpManualAddr, .section = "Http Manual cfg", .key = "httpManualAddr"},
+    {.kind = SettingKind::kHttpAutoAddr, .section = "Http Auto cfg", .key = "httpAutoAddr"},
+    {.kind = SettingKind::kAutoApp, .section = "Http Auto filename cfg", .key = "AutoApp"},
+    {.kind = SettingKind::kAutoAll, .section = "Http Auto filename cfg", .key = "AutoAll"},
+    {.kind = SettingKind::kAutoData, .section = "Http Auto filename cfg", .key = "AutoData"},
+    {.kind = SettingKind::kAutoDefault, .section = "Http Auto filename cfg", .key = "AutoDefault"},
+    {.kind = SettingKind::kAutoKey, .section = "Http Auto filename cfg", .key = "AutoKey"},
 }};
 
-// The model id: the bytes of every "modelid" partition of the working image, one after the
-// other (an edit shows the text up to its first zero byte).
-std::string ReadModelId(const JobState& job, const std::string& path);
+// The position of a setting in the order above (the model id is 0, the HTTP settings 1 to 7).
+constexpr int IndexOf(SettingKind kind) {
+  return static_cast<int>(kind);
+}
 
-// Writes the data of the "httpcfg" partition (the last one, when there are several) to
-// httpcfg.ini in the working directory; writes nothing without such a partition.
-void ExtractHttpCfg(const JobState& job);
+// The seven HTTP settings, in the order of kHttpSettingKeys.
+using HttpSettings = std::array<std::string, kHttpSettingCount>;
 
-// Reads the seven HTTP settings from httpcfg.ini into the job; missing keys read as empty.
-void LoadHttpSettings(JobState& job);
+// The HTTP settings an httpcfg.ini text holds; a missing key reads as the empty string.
+HttpSettings ReadHttpSettings(std::string_view ini);
 
-// Stores one edited value. Kind 0: the model id into every "modelid" partition. Kinds 1 to 7:
-// the HTTP setting into httpcfg.ini (extracted again first when it is gone), whose whole text
-// then becomes the data of every "httpcfg" partition. False, changing no partition, when the
-// value cannot be stored: a model id or an httpcfg.ini larger than a partition slot.
-bool StoreSetting(JobState& job, int kind, std::string_view text);
+// The text with all seven keys written with `settings`: values replaced where their keys
+// stand, missing keys and sections added, every other line kept.
+std::string WriteHttpSettings(std::string_view ini, const HttpSettings& settings);
+
+// The model id as its setting box shows it: the text up to its first zero byte.
+std::string ModelIdText(std::string_view model_id);
 
 }  // namespace qv

@@ -1,7 +1,5 @@
 #include "image/variant.h"
 
-#include "platform/file.h"
-
 namespace qv {
 
 namespace {
@@ -103,13 +101,6 @@ Variant VariantFromImageSize(int32_t size) {
 int32_t PartitionCountOfVariant(Variant variant) {
   const VariantLayout* layout = LayoutOf(variant);
   return layout ? layout->partition_count : 10;
-}
-
-std::optional<uint8_t> ReadPartitionCountByte(const std::string& path) {
-  File file = File::Open(path, File::Mode::kRead);
-  uint8_t byte = 0;
-  if (file.ReadAt(60, {&byte, 1}) != 1) return std::nullopt;
-  return byte;
 }
 
 int BlockCount(Variant variant) {

@@ -2,8 +2,7 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
-#include <string>
+#include <span>
 
 // Image variants, their sizes and the flash map of the STi710X box: 8 MiB of flash in 142
 // sectors (eight 8 KiB sectors at the bottom, 126 of 64 KiB, eight of 8 KiB at the top).
@@ -49,32 +48,56 @@ struct VariantLayout {
   std::array<FileRange, 4> preserved;
 };
 
-inline constexpr VariantLayout kAppLayout{kAppImage, 102,      0x660000, 102, 0, 0x65E000,
-                                          0x65F000,  0x6C0000, 0x6D0000, 0,   {}};
+inline constexpr VariantLayout kAppLayout{
+    .variant = kAppImage,
+    .partition_count = 102,
+    .file_size = 0x660000,
+    .erased_blocks = 102,
+    .area_base = 0,
+    .directory_offset = 0x65E000,
+    .manufacturer_offset = 0x65F000,
+    .key_region = 0x6C0000,
+    .default_region = 0x6D0000,
+    .preserved_count = 0,
+    .preserved = {},
+};
 inline constexpr VariantLayout kAllLayout{
-    kAllImage,
-    130,
-    0x7B0000,
-    123,
-    0,
-    0x65E000,
-    0x65F000,
-    0x6C0000,
-    0x6D0000,
-    4,
-    {{{0x660000, 0x10000}, {0x670000, 0x40000}, {0x6B0000, 0x10000}, {0x710000, 0xA0000}}}};
+    .variant = kAllImage,
+    .partition_count = 130,
+    .file_size = 0x7B0000,
+    .erased_blocks = 123,
+    .area_base = 0,
+    .directory_offset = 0x65E000,
+    .manufacturer_offset = 0x65F000,
+    .key_region = 0x6C0000,
+    .default_region = 0x6D0000,
+    .preserved_count = 4,
+    .preserved = {{{.offset = 0x660000, .length = 0x10000},
+                   {.offset = 0x670000, .length = 0x40000},
+                   {.offset = 0x6B0000, .length = 0x10000},
+                   {.offset = 0x710000, .length = 0xA0000}}},
+};
 inline constexpr VariantLayout kFullLayout{
-    kFullImage,
-    142,
-    0x800000,
-    128,
-    0x50000,
-    0x6AE000,
-    0x6AF000,
-    0x710000,
-    0x720000,
-    4,
-    {{{0x6B0000, 0x10000}, {0x6C0000, 0x40000}, {0x700000, 0x10000}, {0x760000, 0xA0000}}}};
+    .variant = kFullImage,
+    .partition_count = 142,
+    .file_size = 0x800000,
+    .erased_blocks = 128,
+    .area_base = 0x50000,
+    .directory_offset = 0x6AE000,
+    .manufacturer_offset = 0x6AF000,
+    .key_region = 0x710000,
+    .default_region = 0x720000,
+    .preserved_count = 4,
+    .preserved = {{{.offset = 0x6B0000, .length = 0x10000},
+                   {.offset = 0x6C0000, .length = 0x40000},
+                   {.offset = 0x700000, .length = 0x10000},
+                   {.offset = 0x760000, .length = 0xA0000}}},
+};
+
+// The ranges an image of the layout carries over unchanged from the opened image.
+inline std::span<const FileRange> PreservedRanges(const VariantLayout& layout) {
+  return std::span(layout.preserved).first(static_cast<size_t>(layout.preserved_count));
+}
 
 // The layout of an image variant (5, 6 or 7); nullptr for any other code.
 const VariantLayout* LayoutOf(Variant variant);
@@ -82,10 +105,6 @@ const VariantLayout* LayoutOf(Variant variant);
 Variant VariantFromPartitionCount(int32_t count);
 Variant VariantFromImageSize(int32_t size);
 int32_t PartitionCountOfVariant(Variant variant);
-
-// The byte at offset 60 of a download file: its partition count. Raises IoError when the
-// file cannot be opened; returns nothing when the file is shorter than 61 bytes.
-std::optional<uint8_t> ReadPartitionCountByte(const std::string& path);
 
 // Number of entries in a variant's layout table (its data blocks), 0 for unknown variants.
 int BlockCount(Variant variant);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <utility>
@@ -150,6 +151,13 @@ std::string ExtensionOf(const std::string& path) {
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   File file = File::Open(path, File::Mode::kRead);
   std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
+  bytes.resize(file.ReadAt(0, bytes));
+  return bytes;
+}
+
+std::vector<uint8_t> ReadFilePrefix(const std::string& path, size_t limit) {
+  File file = File::Open(path, File::Mode::kRead);
+  std::vector<uint8_t> bytes(std::min<size_t>(static_cast<size_t>(file.Size()), limit));
   bytes.resize(file.ReadAt(0, bytes));
   return bytes;
 }

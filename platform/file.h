@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qv {
@@ -63,8 +64,15 @@ bool RemoveFile(const std::string& path);
 // ".dld" gives ".dld" as well); empty when the name, not counting its directories, has none.
 std::string ExtensionOf(const std::string& path);
 
+// The bytes of a text, as files take them.
+inline std::span<const uint8_t> BytesOf(std::string_view text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
 // Whole-file helpers; both raise IoError.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
+// The first `limit` bytes of a file, or all of a shorter one; raises IoError.
+std::vector<uint8_t> ReadFilePrefix(const std::string& path, size_t limit);
 void WriteWholeFile(const std::string& path, std::span<const uint8_t> data);
 
 // Renames `from` over `to` in one step; raises IoError, and removes `from`, when it cannot.

@@ -1,10 +1,7 @@
 #include "workfiles/converter_runner.h"
 
-#include <filesystem>
-
-#include "app/job_state.h"
-#include "image/merged_image.h"
 #include "platform/file.h"
+#include "platform/io_error.h"
 #include "workfiles/working_files.h"
 
 namespace qv {
@@ -36,34 +33,26 @@ ConverterCommand ParseConverterCommand(const std::string& command) {
   return parsed;
 }
 
-std::optional<Process> RunConverter(const JobState& job, const std::string& command) {
+std::optional<Process> RunConverter(const std::string& working_directory,
+                                    const std::string& command) {
   ConverterCommand parsed = ParseConverterCommand(command);
   if (parsed.program.empty() || parsed.program.find('/') != std::string::npos) return std::nullopt;
-  return Process::Start(job.working_directory + parsed.program, parsed.arguments,
-                        job.working_directory);
+  return Process::Start(working_directory + parsed.program, parsed.arguments, working_directory);
 }
 
-PlaceResult ConvertAndPlace(JobState& job, const std::string& command,
-                            const std::string& output_path, std::chrono::milliseconds limit) {
+std::optional<std::vector<uint8_t>> ConvertAndRead(const std::string& working_directory,
+                                                   const std::string& command,
+                                                   const std::string& output_path,
+                                                   std::chrono::milliseconds limit,
+                                                   size_t max_bytes) {
   RemoveFile(output_path);
-  std::optional<Process> converter = RunConverter(job, command);
-  if (!converter) return PlaceResult::kNoOutput;
+  std::optional<Process> converter = RunConverter(working_directory, command);
+  if (!converter) return std::nullopt;
   std::optional<int> status = converter->WaitFor(limit);
-  if (status != 0 || !FileExists(output_path)) return PlaceResult::kNoOutput;
-  int32_t size = FileSize(output_path);
-  if (size <= 0) return PlaceResult::kNoOutput;
-
-  std::string name = std::filesystem::path(output_path).filename().string();
-  switch (ReplacePartition(job, output_path, static_cast<uint32_t>(size), name)) {
-    case ReplaceResult::kReplaced:
-    case ReplaceResult::kAppended:
-      return PlaceResult::kPlaced;
-    case ReplaceResult::kDoesNotFit:
-      return PlaceResult::kDoesNotFit;
-    case ReplaceResult::kNoRoomToAppend:
-      break;
-  }
-  return PlaceResult::kNoRoomToAppend;
+  if (status != 0 || !FileExists(output_path)) return std::nullopt;
+  std::vector<uint8_t> output = ReadFilePrefix(output_path, max_bytes);
+  if (output.empty()) return std::nullopt;
+  return output;
 }
 
 }  // namespace qv

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,8 +15,6 @@
 // directory, never through a command interpreter.
 namespace qv {
 
-struct JobState;
-
 struct ConverterCommand {
   std::string program;  // a file name in the working directory
   std::vector<std::string> arguments;
@@ -25,20 +25,19 @@ struct ConverterCommand {
 // three for bintodld.exe, whose last argument, the image's name, may hold blanks).
 ConverterCommand ParseConverterCommand(const std::string& command);
 
-// Starts the command's program in the job's working directory. Nothing when it cannot start.
-std::optional<Process> RunConverter(const JobState& job, const std::string& command);
+// Starts the command's program in `working_directory` (with its trailing separator). Nothing
+// when it cannot start.
+std::optional<Process> RunConverter(const std::string& working_directory,
+                                    const std::string& command);
 
-enum class PlaceResult {
-  kPlaced,          // the converter made its output and the partition took it
-  kNoOutput,        // the converter did not start, failed, ran past its time, or made nothing
-  kDoesNotFit,      // the partition named like the output cannot take it
-  kNoRoomToAppend,  // no such partition, and no room to append one
-};
-
-// Runs a converter command, waits for the program to end (ended by force after `limit`),
-// and hands its output file to ReplacePartition. An output left from an earlier run is
-// removed first, so only what this run wrote can be taken.
-PlaceResult ConvertAndPlace(JobState& job, const std::string& command,
-                            const std::string& output_path, std::chrono::milliseconds limit);
+// Runs a converter command, waits for the program to end (ended by force after `limit`), and
+// reads the file it was to make at `output_path`, at most `max_bytes` of it. An output left
+// from an earlier run is removed first, so only what this run wrote can be taken. Nothing when
+// the program did not start, failed, ran past its time, or made no output or an empty one.
+std::optional<std::vector<uint8_t>> ConvertAndRead(const std::string& working_directory,
+                                                   const std::string& command,
+                                                   const std::string& output_path,
+                                                   std::chrono::milliseconds limit,
+                                                   size_t max_bytes);
 
 }  // namespace qv

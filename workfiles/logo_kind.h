@@ -1,62 +1,45 @@
 #pragma once
 
+#include <array>
 #include <string_view>
 
+// The three logos a flash image carries, each a partition holding one MPEG-2 still, and the
+// names of everything that belongs to each.
 namespace qv {
 
-// The three logos a flash image carries, each a partition holding one MPEG-2 still.
 enum class LogoKind { kBoot, kMenu, kRadio };
 
-// The logo picture the tool writes into the working directory for a kind.
-constexpr std::string_view LogoPictureName(LogoKind kind) {
-  switch (kind) {
-    case LogoKind::kBoot:
-      return "boot.bmp";
-    case LogoKind::kMenu:
-      return "menu.bmp";
-    case LogoKind::kRadio:
-      return "radio.bmp";
-  }
-  return "";
-}
+struct LogoNames {
+  LogoKind kind;
+  std::string_view partition;  // the partition the still replaces
+  std::string_view picture;    // the logo picture written into the working directory
+  std::string_view still;      // the still the converter leaves beside it
+  // The parameters that run the still converter. The radio command names "Radio.bmp"; the
+  // converter finds radio.bmp regardless of letter case.
+  std::string_view command;
+};
 
-// The command-interpreter parameters that run the still converter for a kind. The radio
-// command names "Radio.bmp"; the converter finds radio.bmp regardless of letter case.
-constexpr std::string_view ConverterCommand(LogoKind kind) {
-  switch (kind) {
-    case LogoKind::kBoot:
-      return "/c formatswitch.exe -c boot.bmp";
-    case LogoKind::kMenu:
-      return "/c formatswitch.exe -c menu.bmp";
-    case LogoKind::kRadio:
-      return "/c formatswitch.exe -c Radio.bmp";
-  }
-  return "";
-}
+// In the order Start converts them: boot, menu, radio.
+inline constexpr std::array<LogoNames, 3> kLogos{{
+    {.kind = LogoKind::kBoot,
+     .partition = "boot",
+     .picture = "boot.bmp",
+     .still = "boot.m2v",
+     .command = "/c formatswitch.exe -c boot.bmp"},
+    {.kind = LogoKind::kMenu,
+     .partition = "menu",
+     .picture = "menu.bmp",
+     .still = "menu.m2v",
+     .command = "/c formatswitch.exe -c menu.bmp"},
+    {.kind = LogoKind::kRadio,
+     .partition = "radio",
+     .picture = "radio.bmp",
+     .still = "radio.m2v",
+     .command = "/c formatswitch.exe -c Radio.bmp"},
+}};
 
-// The still the converter leaves for a kind, and the partition it replaces.
-constexpr std::string_view LogoStillName(LogoKind kind) {
-  switch (kind) {
-    case LogoKind::kBoot:
-      return "boot.m2v";
-    case LogoKind::kMenu:
-      return "menu.m2v";
-    case LogoKind::kRadio:
-      return "radio.m2v";
-  }
-  return "";
-}
-
-constexpr std::string_view LogoPartitionName(LogoKind kind) {
-  switch (kind) {
-    case LogoKind::kBoot:
-      return "boot";
-    case LogoKind::kMenu:
-      return "menu";
-    case LogoKind::kRadio:
-      return "radio";
-  }
-  return "";
+constexpr const LogoNames& NamesOf(LogoKind kind) {
+  return kLogos[static_cast<size_t>(kind)];
 }
 
 }  // namespace qv

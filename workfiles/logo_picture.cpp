@@ -31,35 +31,30 @@ std::string JoinPath(const std::string& directory, std::string_view name) {
 
 }  // namespace
 
-std::string PictureSizeMessage(int32_t width, int32_t height) {
-  return "Quorvane: The size of the picture: " + std::to_string(width) + "*" +
-         std::to_string(height) +
-         "...\r\rStandard picture size: [24 Bit], [720*576] or [720*480].\r\r"
-         "Will from top left corner intercept 720*576 sizes.";
-}
-
-bool CheckPicture(Bitmap& picture, const std::string& saved_file,
-                  std::vector<LogoMessage>& messages) {
+Result<std::optional<PictureSize>> CheckPicture(Bitmap& picture, const std::string& saved_file) {
   uint8_t bit_count[2] = {};
+  size_t read;
   {
     File file = File::Open(saved_file, File::Mode::kRead);
-    // A file too short to hold the field has no valid depth.
-    if (file.ReadAt(kBitCountOffset, bit_count) != sizeof bit_count) return false;
+    read = file.ReadAt(kBitCountOffset, bit_count);
   }
-  if (ReadLe16(bit_count) != 24) return false;
+  // A file too short to hold the field has no valid depth.
+  if (read != sizeof bit_count)
+    return Fail("bit count", kBitCountOffset, "the saved picture ends before its bit count");
+  if (ReadLe16(bit_count) != 24) {
+    return Fail(
+        "bit count", kBitCountOffset,
+        "the saved picture has " + std::to_string(ReadLe16(bit_count)) + " bits per pixel, not 24");
+  }
 
-  int32_t width = picture.width;
-  int32_t height = picture.height;
-  int32_t new_width = width == kStandardWidth ? width : kStandardWidth;
-  int32_t new_height = height;
-  if (height != kPalHeight && height != kNtscHeight) {
-    new_height = height > kHeightThreshold ? kPalHeight : kNtscHeight;
-  }
-  if (new_width != width || new_height != height) {
-    SetBitmapSize(picture, new_width, new_height);
-    messages.push_back({LogoMessage::Kind::kInformation, PictureSizeMessage(width, height)});
-  }
-  return true;
+  const PictureSize own{picture.width, picture.height};
+  int32_t new_width = kStandardWidth;
+  int32_t new_height = own.height;
+  if (own.height != kPalHeight && own.height != kNtscHeight)
+    new_height = own.height > kHeightThreshold ? kPalHeight : kNtscHeight;
+  if (new_width == own.width && new_height == own.height) return std::nullopt;
+  SetBitmapSize(picture, new_width, new_height);
+  return own;
 }
 
 LogoPictureResult PrepareLogoPicture(const std::string& chosen_file, LogoKind kind,
@@ -69,13 +64,13 @@ LogoPictureResult PrepareLogoPicture(const std::string& chosen_file, LogoKind ki
   if (extension != ".jpg" && extension != ".bmp") {
     // Nothing to load: testing an older logo picture of this kind would accept a picture the
     // user did not choose.
-    result.messages.push_back({LogoMessage::Kind::kError, std::string(kPictureTypeMessage)});
+    result.refusal = PictureRefusal::kNotJpegOrBmp;
     return result;
   }
 
   // The picture is saved and tested beside the logo picture and takes its name only when
   // accepted, so a rejected picture never replaces the picture of an earlier choice.
-  std::string target = JoinPath(working_directory, LogoPictureName(kind));
+  std::string target = JoinPath(working_directory, NamesOf(kind).picture);
   std::string candidate = target + ".new";
   struct RemoveOnExit {
     const std::string& path;
@@ -94,12 +89,13 @@ LogoPictureResult PrepareLogoPicture(const std::string& chosen_file, LogoKind ki
     result.preview.file = chosen_file;
   }
 
-  if (!CheckPicture(picture, candidate, result.messages)) {
-    result.messages.push_back({LogoMessage::Kind::kError, std::string(kPixelDepthMessage)});
+  Result<std::optional<PictureSize>> checked = CheckPicture(picture, candidate);
+  if (!checked) {
+    result.refusal = PictureRefusal::kPixelDepth;
     return result;
   }
+  result.resized_from = *checked;
   WriteFileAtomically(target, EncodeBitmap(picture));
-  result.accepted = true;
   return result;
 }
 

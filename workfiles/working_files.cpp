@@ -6,7 +6,6 @@
 #include <span>
 #include <string_view>
 
-#include "app/job_state.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
 #include "workfiles/embedded_programs.h"
@@ -16,10 +15,6 @@
 namespace qv {
 
 namespace {
-
-std::span<const uint8_t> BytesOf(std::string_view text) {
-  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
 
 // Raw files are written as far as possible: one that cannot be written is simply missing
 // afterwards, which the check of the whole set reports.
@@ -33,10 +28,10 @@ void WriteRaw(const std::string& path, std::span<const uint8_t> bytes, bool prog
 
 }  // namespace
 
-bool WriteWorkingFiles(const JobState& job) {
-  const std::string& directory = job.working_directory;
+bool WriteWorkingFiles(const std::string& directory,
+                       const std::array<std::string, kManufacturerCfgLineCount>& manufacturer_cfg) {
   std::string manufacturer;
-  for (const std::string& line : job.manufacturer_cfg_lines)
+  for (const std::string& line : manufacturer_cfg)
     manufacturer += line + "\r\n";
   WriteWholeFile(directory + kManufacturerCfg, BytesOf(manufacturer));
   for (const HeaderConfig& config : HeaderConfigs())

@@ -3,12 +3,12 @@
 #include <array>
 #include <string>
 
+#include "image/manufacturer_block.h"
+
 // The files the tool keeps in its working directory during a job, and the working-file set
 // that opening an image writes there: the two converter programs with their configuration
 // and parameter files, and manufacturer.cfg made from the opened image.
 namespace qv {
-
-struct JobState;
 
 inline constexpr char kManufacturerCfg[] = "manufacturer.cfg";
 inline constexpr char kAppCfg[] = "app_710X.cfg";
@@ -29,14 +29,12 @@ inline constexpr std::array<const char*, 8> kWorkingFileSet = {
     kManufacturerCfg, kAppCfg, kAllCfg,          kFlashCfg,
     kNtscPar,         kPalPar, kBinToDldProgram, kFormatSwitchProgram};
 
-// The logo pictures and stills, boot, menu and radio.
-inline constexpr std::array<const char*, 3> kLogoPictures = {"boot.bmp", "menu.bmp", "radio.bmp"};
-inline constexpr std::array<const char*, 3> kLogoStills = {"boot.m2v", "menu.m2v", "radio.m2v"};
-
-// Writes the working-file set into the job's working directory: the text files (manufacturer.cfg
-// from the job's lines and the three header configurations, CR LF lines) raise IoError when they
-// cannot be written; the parameter files and the converter programs (with their run permission)
-// are written as far as possible. True when all eight files exist afterwards.
-bool WriteWorkingFiles(const JobState& job);
+// Writes the working-file set into `directory` (with its trailing separator): the text files
+// (manufacturer.cfg from its nine lines and the three header configurations, CR LF lines)
+// raise IoError when they cannot be written; the parameter files and the converter programs
+// (with their run permission) are written as far as possible. True when all eight files exist
+// afterwards.
+bool WriteWorkingFiles(const std::string& directory,
+                       const std::array<std::string, kManufacturerCfgLineCount>& manufacturer_cfg);
 
 }  // namespace qv

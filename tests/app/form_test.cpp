@@ -10,9 +10,8 @@
 #include "image/settings.h"
 #include "platform/file.h"
 #include "platform/ini_profile.h"
-#include "tests/support/fake_ui.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/form_driver.h"
+#include "tests/support/test_images.h"
 #include "workfiles/working_files.h"
 
 namespace qv {
@@ -22,32 +21,15 @@ using testing::FakeUi;
 
 class Form : public ::testing::Test {
  protected:
-  Form() : job_(std::make_unique<JobState>()) {
-    std::filesystem::create_directory(work_.File("work"));
-    working_directory_ = work_.File("work") + "/";
-    form_ = std::make_unique<TFormMain>(ui_, *job_, FormOptions{working_directory_, "", 60000});
-    form_->FormCreate(nullptr);
-  }
-
   // Writes a sample image (a download file when `name` ends in .dld) outside the working
   // directory and returns its path.
-  std::string Sample(Variant variant, const std::string& name,
-                     testing::ImageSpec* spec_out = nullptr) {
-    testing::ImageSpec spec = testing::DefaultImageSpec(variant);
-    std::vector<uint8_t> bytes = testing::BuildFlashImage(spec);
-    if (EqualsIgnoringCase(std::filesystem::path(name).extension().string(), ".dld"))
-      bytes = testing::BuildDownload(bytes, testing::DownloadSpecFor(spec));
-    if (spec_out) *spec_out = spec;
-    std::string path = files_.File(name);
-    WriteWholeFile(path, bytes);
-    return path;
+  std::string Sample(Variant variant, const std::string& name) {
+    return driver_.WriteImage(sample::DefaultImageSpec(variant), name);
   }
-  void Open(const std::string& path) {
-    ui_.answers.push_back(path);
-    form_->SB_OpenFileClick(&form_->SB_OpenFile);
-  }
+  void Open(const std::string& path) { driver_.Open(path); }
   void Start() { form_->SB_StartClick(&form_->SB_Start); }
-  std::string Work(const std::string& name) const { return working_directory_ + name; }
+  std::string Work(const std::string& name) const { return driver_.Work(name); }
+  std::string Input(const std::string& name) const { return driver_.Input(name); }
 
   void ExpectResetState() {
     for (Button* button : form_->JobButtons())
@@ -73,12 +55,10 @@ class Form : public ::testing::Test {
     }
   }
 
-  testing::TempDir work_;
-  testing::TempDir files_;
-  std::string working_directory_;
-  FakeUi ui_;
-  std::unique_ptr<JobState> job_;
-  std::unique_ptr<TFormMain> form_;
+  testing::FormDriver driver_;
+  TFormMain* form_ = &driver_.form();
+  FakeUi& ui_ = driver_.ui();
+  Job& job_ = driver_.job();
 };
 
 TEST_F(Form, StartsInTheResetState) {
@@ -106,9 +86,9 @@ TEST_P(OpenEveryKind, ShowsTheImageAndWritesTheWorkingFiles) {
   for (const char* file : kWorkingFileSet)
     EXPECT_TRUE(FileExists(Work(file))) << file;
   EXPECT_TRUE(FileExists(Work("httpcfg.ini")));
-  EXPECT_EQ(job_->merged_image_path,
+  EXPECT_EQ(job_.merged_image_path(),
             Work(std::filesystem::path(name).stem().string() + "_Merge.bin"));
-  EXPECT_EQ(job_->opened_image_flag, std::string(name).ends_with(".bin") ? 1 : 0);
+  EXPECT_EQ(job_.OpenedFlashImage(), std::string(name).ends_with(".bin"));
 }
 
 INSTANTIATE_TEST_SUITE_P(VariantsAndKinds, OpenEveryKind,
@@ -128,7 +108,7 @@ TEST_F(Form, CancellingTheDialogChangesNothing) {
 }
 
 TEST_F(Form, FailedOpensLeaveTheResetStateWithTheNameShown) {
-  std::string odd = files_.File("odd.img");
+  std::string odd = Input("odd.img");
   WriteWholeFile(odd, std::vector<uint8_t>(0x660001, 0xFF));
   Open(odd);
   EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open file type error!"});
@@ -137,28 +117,28 @@ TEST_F(Form, FailedOpensLeaveTheResetStateWithTheNameShown) {
 
   std::vector<uint8_t> download = ReadWholeFile(Sample(kAllImage, "box.dld"));
   download[60] = 4;  // a default-database download is no image to edit
-  WriteWholeFile(files_.File("four.dld"), download);
-  Open(files_.File("four.dld"));
+  WriteWholeFile(Input("four.dld"), download);
+  Open(Input("four.dld"));
   EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open file type error!"});
 
-  download = ReadWholeFile(files_.File("box.dld"));
+  download = ReadWholeFile(Input("box.dld"));
   download[5000] ^= 1;
-  WriteWholeFile(files_.File("damaged.dld"), download);
-  Open(files_.File("damaged.dld"));
+  WriteWholeFile(Input("damaged.dld"), download);
+  Open(Input("damaged.dld"));
   EXPECT_EQ(ui_.TakeMessages(),
             std::vector<std::string>{"Quorvane: Open File Error: dld to bin wrong!"});
   ExpectResetState();
 
-  WriteWholeFile(files_.File("short.dld"), std::vector<uint8_t>(40, 0x11));
-  Open(files_.File("short.dld"));
+  WriteWholeFile(Input("short.dld"), std::vector<uint8_t>(40, 0x11));
+  Open(Input("short.dld"));
   EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open file type error!"});
 }
 
 TEST_F(Form, AnImageWithAnUnsafeDirectoryIsRefusedAtOpen) {
-  testing::ImageSpec spec = testing::DefaultImageSpec(kAllImage);
+  sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
   spec.entry_count = 61;
-  WriteWholeFile(files_.File("bad.bin"), testing::BuildFlashImage(spec));
-  Open(files_.File("bad.bin"));
+  WriteWholeFile(Input("bad.bin"), sample::BuildFlashImage(spec));
+  Open(Input("bad.bin"));
   ASSERT_EQ(ui_.messages.size(), 1u);
   EXPECT_EQ(ui_.messages[0].kind, MessageKind::kError);
   EXPECT_NE(ui_.messages[0].text.find("entry count of 61"), std::string::npos)
@@ -186,7 +166,7 @@ TEST_F(Form, StartWithoutChoicesBuildsAndLeavesTheFilesOfTheTable) {
     EXPECT_TRUE(box->read_only);
   EXPECT_EQ(form_->E_ModeID.text, "QV7100-S");
   std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(working_directory_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(driver_.working_directory())) {
     left.push_back(entry.path().filename().string());
   }
   std::sort(left.begin(), left.end());
@@ -213,8 +193,8 @@ TEST_F(Form, AMergedImageKeptFromAnEarlierBuildIsLeftByLaterJobsOfTheSameName) {
   // A download file and a file of no variant, both named box, open and end without a build.
   Open(Sample(kAppImage, "box.dld"));
   form_->SB_ResetClick(&form_->SB_Reset);
-  WriteWholeFile(files_.File("box.img"), std::vector<uint8_t>(100, 0));
-  Open(files_.File("box.img"));
+  WriteWholeFile(Input("box.img"), std::vector<uint8_t>(100, 0));
+  Open(Input("box.img"));
   EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open file type error!"});
   form_->SB_CloseClick(&form_->SB_Close);
   ASSERT_TRUE(FileExists(Work("box_Merge.bin")));
@@ -222,21 +202,21 @@ TEST_F(Form, AMergedImageKeptFromAnEarlierBuildIsLeftByLaterJobsOfTheSameName) {
 }
 
 TEST_F(Form, ADownloadFileNamedOnlyByItsExtensionOpensAsOne) {
-  const std::string path = files_.File(".dld");
+  const std::string path = Input(".dld");
   WriteWholeFile(path, ReadWholeFile(Sample(kAppImage, "box.dld")));
   Open(path);
   EXPECT_TRUE(ui_.TakeMessages().empty());
   ExpectOpenedState();
-  EXPECT_EQ(job_->opened_image_flag, 0);
+  EXPECT_FALSE(job_.OpenedFlashImage());
 }
 
 TEST_F(Form, AFailedStartKeepsTheOpenedStateWithChoicesAndMarks) {
   Open(Sample(kAllImage, "box.bin"));
   std::vector<uint8_t> key(0x10000, 0x4B);
-  WriteWholeFile(files_.File("key.bin"), key);
-  ui_.answers.push_back(files_.File("key.bin"));
+  WriteWholeFile(Input("key.bin"), key);
+  ui_.answers.push_back(Input("key.bin"));
   form_->SB_DefaultClick(&form_->SB_Key);
-  ASSERT_TRUE(job_->choice_flags[kKeyChosen]);
+  ASSERT_TRUE(job_.Chosen(SourceKind::kKey));
   form_->E_HttpManuAddr.Type("http://new/");
   // An httpcfg.ini that has grown past its partition's slot.
   WriteWholeFile(Work("httpcfg.ini"), std::vector<uint8_t>(kSlotSize + 10, ';'));
@@ -247,7 +227,7 @@ TEST_F(Form, AFailedStartKeepsTheOpenedStateWithChoicesAndMarks) {
   EXPECT_FALSE(ui_.banner_up);
   ExpectOpenedState();
   EXPECT_TRUE(form_->E_HttpManuAddr.modified);
-  EXPECT_TRUE(job_->choice_flags[kKeyChosen]);
+  EXPECT_TRUE(job_.Chosen(SourceKind::kKey));
   EXPECT_FALSE(FileExists(Work("box_Merge.dld")));
 }
 
@@ -258,35 +238,34 @@ TEST_F(Form, DefaultDatabaseAndKeyChoices) {
     form_->SB_DefaultClick(&button);
     return ui_.TakeMessages();
   };
-  WriteWholeFile(files_.File("db.bin"), std::vector<uint8_t>(0x40000 - 1, 1));
-  EXPECT_EQ(choose(form_->SB_Default, files_.File("db.bin")),
+  WriteWholeFile(Input("db.bin"), std::vector<uint8_t>(0x40000 - 1, 1));
+  EXPECT_EQ(choose(form_->SB_Default, Input("db.bin")),
             std::vector<std::string>{"Quorvane: Open File Error: file overtop!"});
-  EXPECT_EQ(form_->E_Default.text, files_.File("db.bin"));
-  EXPECT_FALSE(job_->choice_flags[kDefaultChosen]);
+  EXPECT_EQ(form_->E_Default.text, Input("db.bin"));
+  EXPECT_FALSE(job_.Chosen(SourceKind::kDefaultDatabase));
 
-  std::vector<uint8_t> key = testing::RandomBytes(0x10000, 3);
-  testing::DownloadSpec key_spec;
+  std::vector<uint8_t> key = sample::RandomBytes(0x10000, 3);
+  sample::DownloadSpec key_spec;
   key_spec.variant = kKeyDownload;
-  WriteWholeFile(files_.File("key.dld"), testing::BuildDownload(key, key_spec));
-  EXPECT_EQ(choose(form_->SB_Default, files_.File("key.dld")),
+  WriteWholeFile(Input("key.dld"), sample::BuildDownload(key, key_spec));
+  EXPECT_EQ(choose(form_->SB_Default, Input("key.dld")),
             std::vector<std::string>{"Quorvane: Open File Error: partition number wrong!"});
   EXPECT_EQ(form_->E_Default.text, "");
-  EXPECT_TRUE(choose(form_->SB_Key, files_.File("key.dld")).empty());
-  EXPECT_EQ(job_->key_source_path, Work("Temp_KeyToBin.bin"));
+  EXPECT_TRUE(choose(form_->SB_Key, Input("key.dld")).empty());
   EXPECT_TRUE(ReadWholeFile(Work("Temp_KeyToBin.bin")) == key);
   // A download that fails to convert leaves the accepted key as it was, in the job and its file.
-  std::vector<uint8_t> cut = testing::BuildDownload(key, key_spec);
+  std::vector<uint8_t> cut = sample::BuildDownload(key, key_spec);
   cut.resize(cut.size() / 2);
-  WriteWholeFile(files_.File("key2.dld"), cut);
-  EXPECT_EQ(choose(form_->SB_Key, files_.File("key2.dld")),
+  WriteWholeFile(Input("key2.dld"), cut);
+  EXPECT_EQ(choose(form_->SB_Key, Input("key2.dld")),
             std::vector<std::string>{"Quorvane: Open File Error: dld to bin wrong!"});
-  EXPECT_TRUE(job_->choice_flags[kKeyChosen]);
+  EXPECT_TRUE(job_.Chosen(SourceKind::kKey));
   EXPECT_TRUE(ReadWholeFile(Work("Temp_KeyToBin.bin")) == key);
   EXPECT_FALSE(FileExists(Work("Temp_KeyToBin.bin.new")));
 
-  std::vector<uint8_t> database = testing::CodeLikeBytes(0x40000, 4);
-  WriteWholeFile(files_.File("db.bin"), database);
-  EXPECT_TRUE(choose(form_->SB_Default, files_.File("db.bin")).empty());
+  std::vector<uint8_t> database = sample::CodeLikeBytes(0x40000, 4);
+  WriteWholeFile(Input("db.bin"), database);
+  EXPECT_TRUE(choose(form_->SB_Default, Input("db.bin")).empty());
   Start();
   ASSERT_EQ(ui_.TakeMessages().size(), 1u);
   std::vector<uint8_t> merged = ReadWholeFile(Work("box_Merge.bin"));

@@ -6,14 +6,14 @@
 
 #include "app/form_main.h"
 #include "download/download_file.h"
-#include "image/merged_image.h"
+#include "image/flash_image.h"
+#include "image/partition_edits.h"
 #include "platform/bitmap.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
 #include "platform/little_endian.h"
-#include "tests/support/fake_ui.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/form_driver.h"
+#include "tests/support/test_images.h"
 #include "tests/support/test_pictures.h"
 #include "workfiles/working_files.h"
 
@@ -25,86 +25,68 @@ using Messages = std::vector<std::string>;
 
 class Workflow : public ::testing::Test {
  protected:
-  Workflow() : job_(std::make_unique<JobState>()) {
-    std::filesystem::create_directory(files_.File("work"));
-    directory_ = files_.File("work") + "/";
-    form_ = std::make_unique<TFormMain>(ui_, *job_, FormOptions{directory_, "", 60000});
-    form_->FormCreate(nullptr);
-  }
-
-  void Open(const testing::ImageSpec& spec) {
-    WriteWholeFile(files_.File("box.bin"), testing::BuildFlashImage(spec));
-    ui_.answers.push_back(files_.File("box.bin"));
-    form_->SB_OpenFileClick(&form_->SB_OpenFile);
+  void Open(const sample::ImageSpec& spec) {
+    driver_.Open(driver_.WriteImage(spec, "box.bin"));
     ASSERT_TRUE(form_->SB_Start.enabled) << ::testing::PrintToString(ui_.TakeMessages());
   }
-  Messages Choose(Button& button, const std::string& path) {
-    ui_.answers.push_back(path);
-    if (&button == &form_->SB_Default || &button == &form_->SB_Key) {
-      form_->SB_DefaultClick(&button);
-    } else {
-      form_->SB_BootClick(&button);
-    }
-    return ui_.TakeMessages();
-  }
+  Messages Choose(Button& button, const std::string& path) { return driver_.Choose(button, path); }
   std::string Picture(const std::string& name, int width, int height) {
-    Bitmap picture = testing::MakePicture(testing::PictureKind::kFlatLogo, width, height);
-    std::string path = files_.File(name);
-    if (name.ends_with(".bmp")) {
-      SaveBitmap(picture, path);
-    } else {
-      testing::WriteJpeg(picture, path);
-    }
-    return path;
+    return driver_.WritePicture(name, width, height);
   }
   Messages Start() {
-    form_->SB_StartClick(&form_->SB_Start);
+    Messages messages = driver_.Start();
     EXPECT_FALSE(ui_.banner_up);
-    return ui_.TakeMessages();
+    return messages;
   }
-  std::string Work(const std::string& name) { return directory_ + name; }
+  std::string Work(const std::string& name) const { return driver_.Work(name); }
+  std::string Input(const std::string& name) const { return driver_.Input(name); }
+  // The directory of the merged image Start wrote.
+  PartitionDirectory MergedDirectory(Variant variant) {
+    return DecodeDirectoryAt(ReadWholeFile(Work("box_Merge.bin")), *LayoutOf(variant));
+  }
 
-  testing::TempDir files_;
-  std::string directory_;
-  FakeUi ui_;
-  std::unique_ptr<JobState> job_;
-  std::unique_ptr<TFormMain> form_;
+  testing::FormDriver driver_;
+  TFormMain* form_ = &driver_.form();
+  FakeUi& ui_ = driver_.ui();
+  Job& job_ = driver_.job();
 };
 
 TEST_F(Workflow, LogoChoicesAndTheirMessages) {
-  Open(testing::DefaultImageSpec(kAllImage));
+  Open(sample::DefaultImageSpec(kAllImage));
   EXPECT_TRUE(Choose(form_->SB_Boot, Picture("logo.bmp", 720, 576)).empty());
-  EXPECT_EQ(form_->E_Boot.text, files_.File("logo.bmp"));
-  EXPECT_EQ(form_->I_Boot.picture_path, files_.File("logo.bmp"));
-  EXPECT_EQ(job_->logo_commands[0], "/c formatswitch.exe -c boot.bmp");
+  EXPECT_EQ(form_->E_Boot.text, Input("logo.bmp"));
+  EXPECT_EQ(form_->I_Boot.picture_path, Input("logo.bmp"));
+  EXPECT_TRUE(job_.Chosen(LogoKind::kBoot));
 
   EXPECT_EQ(Choose(form_->SB_Menu, Picture("big.JPG", 800, 600)),
             Messages{"Quorvane: The size of the picture: 800*600..."});
-  EXPECT_TRUE(job_->choice_flags[kMenuChosen]);
+  EXPECT_TRUE(job_.Chosen(LogoKind::kMenu));
   Bitmap saved = LoadBitmap(Work("menu.bmp"));
   EXPECT_EQ(saved.width, 720);
   EXPECT_EQ(saved.height, 576);
 
   Bitmap grey = testing::MakePicture(testing::PictureKind::kText, 720, 576);
-  testing::WriteJpeg(grey, files_.File("grey.jpg"), 90, true);
-  EXPECT_EQ(Choose(form_->SB_Radio, files_.File("grey.jpg")),
+  testing::WriteJpeg(grey, Input("grey.jpg"), 90, true);
+  EXPECT_EQ(Choose(form_->SB_Radio, Input("grey.jpg")),
             Messages{"Quorvane: Open File Error: File pixel wrong, pixel is 24!"});
-  EXPECT_FALSE(job_->choice_flags[kRadioChosen]);
+  EXPECT_FALSE(job_.Chosen(LogoKind::kRadio));
   EXPECT_EQ(form_->E_Radio.text, "");
 
-  // A picture that cannot be read is a run-time input/output error for the front end to show.
-  EXPECT_THROW(Choose(form_->SB_Radio, files_.File("absent.jpg")), IoError);
+  // A picture that cannot be read is a run-time input/output error, shown as the system says it.
+  EXPECT_EQ(Choose(form_->SB_Radio, Input("absent.jpg")), Messages{"File not found"});
+  EXPECT_FALSE(job_.Chosen(LogoKind::kRadio));
 }
 
 TEST_F(Workflow, StartWithThreeLogosReplacesTheirPartitions) {
-  Open(testing::DefaultImageSpec(kFullImage));
+  Open(sample::DefaultImageSpec(kFullImage));
   ASSERT_TRUE(Choose(form_->SB_Boot, Picture("a.bmp", 720, 576)).empty());
   ASSERT_TRUE(Choose(form_->SB_Menu, Picture("b.jpg", 720, 480)).empty());
   ASSERT_TRUE(Choose(form_->SB_Radio, Picture("c.bmp", 720, 576)).empty());
   ASSERT_EQ(Start(), Messages{"Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]"});
   std::vector<uint8_t> merged = ReadWholeFile(Work("box_Merge.bin"));
+  const PartitionDirectory directory = MergedDirectory(kFullImage);
   for (int index : {3, 4, 5}) {
-    const DirectoryEntry& entry = job_->directory.entries[index];
+    const DirectoryEntry& entry = directory.entries[index];
     size_t at = 0x50000 + entry.offset;
     EXPECT_EQ(ReadLe32(&merged[at]), 0xB3010000u) << entry.Name();  // a sequence header
     EXPECT_EQ(ReadLe32(&merged[at + entry.Length() - 4]), 0xB7010000u)
@@ -115,7 +97,7 @@ TEST_F(Workflow, StartWithThreeLogosReplacesTheirPartitions) {
 }
 
 TEST_F(Workflow, AMissingConverterTimesOutAndTheLogoIsInvalid) {
-  Open(testing::DefaultImageSpec(kAllImage));
+  Open(sample::DefaultImageSpec(kAllImage));
   ASSERT_TRUE(Choose(form_->SB_Menu, Picture("a.bmp", 720, 576)).empty());
   RemoveFile(Work(kFormatSwitchProgram));
   EXPECT_EQ(Start(),
@@ -129,16 +111,16 @@ TEST_F(Workflow, AMissingConverterTimesOutAndTheLogoIsInvalid) {
 
 TEST_F(Workflow, StillsThatDoNotFit) {
   // Only a few bytes of partition space left, and a boot partition that cannot grow into it.
-  testing::ImageSpec spec = testing::DefaultImageSpec(kAllImage);
+  sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
   spec.partitions[1].offset = {};
   spec.partitions[2].offset = {};
   spec.manufacturer.regions.clear();
   uint32_t used = 0;
-  for (const testing::PartitionSpec& part : spec.partitions)
+  for (const sample::PartitionSpec& part : spec.partitions)
     used += RoundUp16(static_cast<uint32_t>(part.data.size()));
   spec.partitions[0].data.resize(spec.partitions[0].data.size() + (kPartitionSpace - used - 0x200));
   Open(spec);
-  ASSERT_EQ(FreePartitionSpace(*job_), 0x200);
+  ASSERT_EQ(FreePartitionSpace(job_.image()->directory()), 0x200);
   ASSERT_TRUE(Choose(form_->SB_Boot, Picture("a.bmp", 720, 576)).empty());
   EXPECT_EQ(Start(),
             (Messages{"The new file is overflow!", "Quorvanex: The boot picture is invalid !"}));
@@ -152,11 +134,11 @@ TEST_F(Workflow, StillsThatDoNotFit) {
 }
 
 TEST_F(Workflow, KeyBlocksCompressedOrCopied) {
-  Open(testing::DefaultImageSpec(kAllImage));
-  std::vector<uint8_t> key = testing::RandomBytes(0x10000, 9);
+  Open(sample::DefaultImageSpec(kAllImage));
+  std::vector<uint8_t> key = sample::RandomBytes(0x10000, 9);
   WriteLe32(&key[80], 1);  // to be compressed, but random bytes do not compress
-  WriteWholeFile(files_.File("key.bin"), key);
-  ASSERT_TRUE(Choose(form_->SB_Key, files_.File("key.bin")).empty());
+  WriteWholeFile(Input("key.bin"), key);
+  ASSERT_TRUE(Choose(form_->SB_Key, Input("key.bin")).empty());
   form_->SB_StartClick(&form_->SB_Start);
   ASSERT_EQ(ui_.messages.size(), 1u);
   EXPECT_EQ(ui_.messages[0].kind, MessageKind::kPlain);
@@ -165,7 +147,7 @@ TEST_F(Workflow, KeyBlocksCompressedOrCopied) {
 
   std::fill(key.begin() + 100, key.end(), 0x00);
   WriteLe32(&key[80], 1);
-  WriteWholeFile(files_.File("key.bin"), key);
+  WriteWholeFile(Input("key.bin"), key);
   EXPECT_EQ(Start().size(), 1u);
   std::vector<uint8_t> merged = ReadWholeFile(Work("box_Merge.bin"));
   EXPECT_EQ(ReadLe32(&merged[0x6C0000 + 80]), 1u);
@@ -175,33 +157,33 @@ TEST_F(Workflow, KeyBlocksCompressedOrCopied) {
 }
 
 TEST_F(Workflow, AChosenSourceThatWentBeforeStartStopsIt) {
-  Open(testing::DefaultImageSpec(kAllImage));
-  WriteWholeFile(files_.File("db.bin"), std::vector<uint8_t>(0x40000, 7));
-  ASSERT_TRUE(Choose(form_->SB_Default, files_.File("db.bin")).empty());
-  RemoveFile(files_.File("db.bin"));
+  Open(sample::DefaultImageSpec(kAllImage));
+  WriteWholeFile(Input("db.bin"), std::vector<uint8_t>(0x40000, 7));
+  ASSERT_TRUE(Choose(form_->SB_Default, Input("db.bin")).empty());
+  RemoveFile(Input("db.bin"));
   Messages messages = Start();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].find("db.bin"), std::string::npos) << messages[0];
   EXPECT_FALSE(FileExists(Work("box_Merge.dld")));
   EXPECT_TRUE(form_->SB_Start.enabled);
 
-  WriteWholeFile(files_.File("db.dld"), std::vector<uint8_t>(100, 0));
-  std::vector<uint8_t> download = ReadWholeFile(files_.File("db.dld"));
+  WriteWholeFile(Input("db.dld"), std::vector<uint8_t>(100, 0));
+  std::vector<uint8_t> download = ReadWholeFile(Input("db.dld"));
   download[60] = 4;
-  WriteWholeFile(files_.File("db.dld"), download);
-  EXPECT_EQ(Choose(form_->SB_Default, files_.File("db.dld")),
+  WriteWholeFile(Input("db.dld"), download);
+  EXPECT_EQ(Choose(form_->SB_Default, Input("db.dld")),
             Messages{"Quorvane: Open File Error: dld to bin wrong!"});
-  EXPECT_THROW(Choose(form_->SB_Default, files_.File("none.bin")), IoError);
+  EXPECT_EQ(Choose(form_->SB_Default, Input("none.bin")), Messages{"File not found"});
 }
 
 TEST_F(Workflow, TheDownloadConverterMissingOrFailing) {
-  Open(testing::DefaultImageSpec(kAppImage));
+  Open(sample::DefaultImageSpec(kAppImage));
   RemoveFile(Work(kBinToDldProgram));
   EXPECT_EQ(Start(), Messages{"Quorvanex: Create File:_Merge.dld Faild !"});
   EXPECT_TRUE(form_->SB_Start.enabled);
 
   // A converter that ends without writing anything.
-  Open(testing::DefaultImageSpec(kAppImage));
+  Open(sample::DefaultImageSpec(kAppImage));
   std::filesystem::copy_file("/bin/true", Work(kBinToDldProgram),
                              std::filesystem::copy_options::overwrite_existing);
   EXPECT_EQ(Start(), Messages{"Quorvane: Create file failed!"});
@@ -209,19 +191,21 @@ TEST_F(Workflow, TheDownloadConverterMissingOrFailing) {
   EXPECT_FALSE(FileExists(Work("box_Merge.dld")));
 }
 
-TEST_F(Workflow, AnUnrecognisedVariantAtStart) {
-  Open(testing::DefaultImageSpec(kAllImage));
-  job_->partition_count = 10;
-  EXPECT_EQ(Start(), Messages{"Quorvane: Open file type error!"});
+TEST_F(Workflow, ARunTimeErrorIsShownInTheApplicationsOwnBox) {
+  Open(sample::DefaultImageSpec(kAllImage));
+  ui_.answers.push_back(Input("none.bin"));
+  form_->SB_DefaultClick(&form_->SB_Default);
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].kind, MessageKind::kRunTimeError);
+  EXPECT_STREQ(CaptionOf(ui_.messages[0].kind), "Quorvan[1.0.00]");
+  EXPECT_EQ(ui_.messages[0].text, "File not found");
+  EXPECT_TRUE(form_->SB_Start.enabled);
 }
 
 TEST_F(Workflow, AWorkingFileThatCannotBeWritten) {
   // A directory in the way of PAL.par: it can be neither removed nor replaced by the file.
   std::filesystem::create_directory(Work(kPalPar));
-  testing::ImageSpec spec = testing::DefaultImageSpec(kAllImage);
-  WriteWholeFile(files_.File("box.bin"), testing::BuildFlashImage(spec));
-  ui_.answers.push_back(files_.File("box.bin"));
-  form_->SB_OpenFileClick(&form_->SB_OpenFile);
+  driver_.Open(driver_.WriteImage(sample::DefaultImageSpec(kAllImage), "box.bin"));
   EXPECT_EQ(ui_.TakeMessages(), Messages{"Quorvane: Create temp file !"});
   EXPECT_TRUE(form_->SB_Start.enabled);  // the open completes all the same
 }
@@ -229,7 +213,7 @@ TEST_F(Workflow, AWorkingFileThatCannotBeWritten) {
 TEST_F(Workflow, ARepackThatWouldOverlapStopsStart) {
   // "boot" sits in a gap before "fw_audio"; re-packed after "appcode" with a bigger still it
   // would run into the audio firmware.
-  testing::ImageSpec spec = testing::DefaultImageSpec(kAllImage);
+  sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
   std::rotate(spec.partitions.begin() + 1, spec.partitions.begin() + 3,
               spec.partitions.begin() + 4);
   spec.partitions[0].data.resize(0x280000 - 0x4000);

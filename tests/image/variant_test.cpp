@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/file.h"
-#include "platform/io_error.h"
-#include "tests/support/temp_dir.h"
-
 namespace qv {
 namespace {
 
@@ -59,25 +55,6 @@ TEST(Variant, LayoutTablesTileTheirFiles) {
   EXPECT_EQ(ErasedBlockCount(kAllImage), 123u);
   EXPECT_EQ(BlockCount(kFullImage), 142);
   EXPECT_EQ(ErasedBlockCount(kFullImage), 128u);
-}
-
-TEST(Variant, PartitionCountByteNeedsSixtyOneBytes) {
-  testing::TempDir dir;
-  std::vector<uint8_t> bytes(61, 0);
-  bytes[60] = 130;
-  WriteWholeFile(dir.File("ok.dld"), bytes);
-  EXPECT_EQ(ReadPartitionCountByte(dir.File("ok.dld")), std::optional<uint8_t>(130));
-
-  bytes.resize(60);
-  WriteWholeFile(dir.File("short.dld"), bytes);
-  EXPECT_EQ(ReadPartitionCountByte(dir.File("short.dld")), std::nullopt);
-
-  try {
-    ReadPartitionCountByte(dir.File("absent.dld"));
-    FAIL() << "no error for a missing file";
-  } catch (const IoError& error) {
-    EXPECT_STREQ(error.what(), "File not found");
-  }
 }
 
 }  // namespace

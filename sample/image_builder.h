@@ -9,10 +9,10 @@
 
 #include "image/variant.h"
 
-// Builds self-consistent flash images of the three variants, and download files of them, for
-// tests, benchmarks and the sample command. Start from DefaultImageSpec() and change the one
-// field a test is about.
-namespace qv::testing {
+// Builds self-consistent flash images of the three variants, and download files of them: the
+// images `quorvane sample` writes, and those the tests, benchmarks and fuzzers start from.
+// Start from DefaultImageSpec() and change the one field that matters.
+namespace qv::sample {
 
 struct PartitionSpec {
   std::string name;
@@ -96,31 +96,7 @@ DownloadSpec DownloadSpecFor(const ImageSpec& spec);
 // LZO1X-1, with the total size and header CRC patched in.
 std::vector<uint8_t> BuildDownload(std::span<const uint8_t> image, const DownloadSpec& spec);
 
-// Where each record of a download file lies, for tests that damage one.
-struct RecordPlace {
-  uint8_t tag;
-  size_t offset;  // the tag byte
-  int length_width;
-  uint32_t length;  // the length field: payload + 4
-  size_t payload_offset() const { return offset + 1 + length_width; }
-  size_t crc_offset() const { return payload_offset() + length - 4; }
-  size_t end() const { return payload_offset() + length; }
-};
-std::vector<RecordPlace> LocateRecords(std::span<const uint8_t> download);
-
 // Flash window address of a file offset in an image of the variant.
 uint32_t WindowAddress(Variant variant, uint32_t file_offset);
 
-// Names for tests that run once per variant: "app", "all", "full", ...
-std::string VariantLabel(Variant variant);
-struct VariantParamName {
-  template <typename Info>
-  std::string operator()(const Info& info) const {
-    return VariantLabel(info.param);
-  }
-};
-
-void WriteBytes(const std::string& path, std::span<const uint8_t> bytes);
-std::vector<uint8_t> ReadBytes(const std::string& path);
-
-}  // namespace qv::testing
+}  // namespace qv::sample

@@ -1,4 +1,4 @@
-#include "tests/support/image_builder.h"
+#include "sample/image_builder.h"
 
 #include <lzo/lzo1x.h>
 
@@ -8,12 +8,13 @@
 
 #include "download/crc32.h"
 #include "download/download_file.h"
+#include "download/record_format.h"
 #include "image/manufacturer_block.h"
 #include "image/partition_directory.h"
 #include "platform/file.h"
 #include "platform/little_endian.h"
 
-namespace qv::testing {
+namespace qv::sample {
 
 namespace {
 
@@ -269,8 +270,9 @@ std::vector<uint8_t> BuildDownload(std::span<const uint8_t> image, const Downloa
   const Variant variant = spec.variant;
   const int sectors = BlockCount(variant);
   std::vector<uint8_t> out(kHeaderRecordSize, 0);
-  out[0] = kHeaderTag;
-  WriteLe16(&out[1], kHeaderPayloadSize + 4);
+  const RecordFormat& header_format = FormatOf(RecordType::kHeader);
+  out[0] = header_format.tag;
+  WriteLe(&out[1], kHeaderPayloadSize + 4, header_format.length_width);
   std::copy(spec.identity.begin(), spec.identity.end(), out.begin() + 3);
   out[59] = spec.download_type;
   out[60] = spec.partition_count.value_or(static_cast<uint8_t>(sectors));
@@ -326,8 +328,9 @@ std::vector<uint8_t> BuildDownload(std::span<const uint8_t> image, const Downloa
     WriteLe32(&header[2 + payload], CrcOf(std::span(header).subspan(2, payload)));
     out.insert(out.end(), header.begin(), header.end());
 
-    uint8_t head[4] = {kSectorDataTag, 0, 0, 0};
-    WriteLe24(head + 1, static_cast<uint32_t>(packed.size() + 4));
+    const RecordFormat& data_format = FormatOf(RecordType::kSectorData);
+    uint8_t head[4] = {data_format.tag, 0, 0, 0};
+    WriteLe(head + 1, packed.size() + 4, data_format.length_width);
     out.insert(out.end(), head, head + 4);
     out.insert(out.end(), packed.begin(), packed.end());
     uint8_t crc[4];
@@ -339,44 +342,4 @@ std::vector<uint8_t> BuildDownload(std::span<const uint8_t> image, const Downloa
   return out;
 }
 
-std::vector<RecordPlace> LocateRecords(std::span<const uint8_t> download) {
-  std::vector<RecordPlace> places;
-  size_t at = 0;
-  while (at < download.size()) {
-    uint8_t tag = download[at];
-    int width = tag == kHeaderTag ? 2 : tag == kSectorHeaderTag ? 1 : tag == kSectorDataTag ? 3 : 0;
-    if (width == 0 || at + 1 + width > download.size()) break;
-    RecordPlace place{tag, at, width, static_cast<uint32_t>(ReadLe(&download[at + 1], width))};
-    if (place.end() > download.size()) break;
-    places.push_back(place);
-    at = place.end();
-  }
-  return places;
-}
-
-std::string VariantLabel(Variant variant) {
-  switch (variant) {
-    case kKeyDownload:
-      return "key";
-    case kDefaultDownload:
-      return "default";
-    case kAppImage:
-      return "app";
-    case kAllImage:
-      return "all";
-    case kFullImage:
-      return "full";
-    default:
-      return "unrecognised";
-  }
-}
-
-void WriteBytes(const std::string& path, std::span<const uint8_t> bytes) {
-  WriteWholeFile(path, bytes);
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  return ReadWholeFile(path);
-}
-
-}  // namespace qv::testing
+}  // namespace qv::sample

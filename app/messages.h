@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "workfiles/logo_kind.h"
+
+// Every text the tool shows its user: titles, captions, dialog filters and the messages of
+// the workflows. They are kept byte for byte as the box's users know them, odd spellings,
+// spaces and punctuation included ("Faild", "overtop", "Quorvan[1.0.00]", the space before
+// "!"): change none of them.
+namespace qv::text {
+
+inline constexpr char kApplicationTitle[] = "Quorvan[1.0.00]";
+inline constexpr char kWindowCaption[] = "Quorvane[1.0.00] -- Mode: STi710X";
+inline constexpr char kExecutableCopy[] = "Quorvane_STi710X.exe";
+inline constexpr char kWaitBanner[] = "Create file...Please wait...";
+
+// The open dialog, as each workflow sets it up.
+inline constexpr char kOpenImageFilter[] = "Open bin file(*.bin&*.dld)|*.bin;*.dld";
+inline constexpr char kOpenImageTitle[] = "Open *.bin & *.dld file";
+inline constexpr char kOpenPictureFilter[] = "Open file(*.jpg&*.bmp)|*.jpg;*.bmp";
+inline constexpr char kOpenPictureTitle[] = "Open *.jpg & *.bmp file";
+inline constexpr char kOpenSourceFilter[] = "Open bin file(*.bin&*.dld)|*.bin;*.dld";
+inline constexpr char kOpenSourceTitle[] = "Open default dbase file *.bin & *.dld file";
+
+// Opening an image.
+inline constexpr char kOpenTypeError[] = "Quorvane: Open file type error!";
+inline constexpr char kDldToBinWrong[] = "Quorvane: Open File Error: dld to bin wrong!";
+inline constexpr char kCreateTempFile[] = "Quorvane: Create temp file !";
+
+// Choosing pictures and sources.
+inline constexpr char kPixelDepth[] = "Quorvane: Open File Error: File pixel wrong, pixel is 24!";
+inline constexpr char kPictureType[] =
+    "Quorvane: Open File Error: The picture must be a *.jpg or *.bmp file!";
+inline constexpr char kPartitionNumberWrong[] =
+    "Quorvane: Open File Error: partition number wrong!";
+inline constexpr char kFileOvertop[] = "Quorvane: Open File Error: file overtop!";
+
+// Start.
+inline constexpr char kCompressKeyFailed[] = "Quorvanex: Compress key file failed...";
+inline constexpr char kTimeOut[] = "File Error: Time out!";
+inline constexpr char kNoRoomForNewPartition[] = "Quorvane: The file is overflow!";
+inline constexpr char kNewFileOverflow[] = "The new file is overflow!";
+inline constexpr char kModelIdTooLong[] = "Quorvane: The model id does not fit its partition!";
+inline constexpr char kCreateDownloadFailed[] = "Quorvanex: Create File:_Merge.dld Faild !";
+inline constexpr char kCreateFileFailed[] = "Quorvane: Create file failed!";
+
+// "Quorvane: Open File Error: " followed by what is wrong and a full stop: an image the
+// tool refuses to open.
+std::string OpenFileError(std::string_view problem);
+// The conversion of a download file failed, and why.
+std::string DldToBinWrong(std::string_view problem);
+// A picture of W x H is cut or extended to a standard size.
+std::string PictureSize(int32_t width, int32_t height);
+// A chosen picture that is the kind's own logo picture in the working directory.
+std::string PictureIsWorkingFile(LogoKind kind);
+// The still of a logo could not be made or placed.
+std::string PictureInvalid(LogoKind kind);
+// An input of the build that an output would replace, or that can no longer be read.
+std::string InputInTheWay(std::string_view path);
+std::string SourceUnreadable(std::string_view what, std::string_view path);
+std::string HttpCfgTooLarge(uint32_t limit);
+std::string PartitionsDoNotFit(std::string_view problem);
+// Start made both files (a job opened from a flash image) or the download file alone.
+std::string Succeeded(std::string_view merged_name, std::string_view download_name);
+std::string Succeeded(std::string_view download_name);
+
+}  // namespace qv::text

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/form_main.h"
+#include "app/job.h"
+#include "sample/image_builder.h"
+#include "tests/support/fake_ui.h"
+#include "tests/support/temp_dir.h"
+
+namespace qv::testing {
+
+// The form model over a real job, in a working directory of its own, driven as a user of the
+// window drives it: the open dialog answered from the driver's calls, every message box
+// recorded. Inputs are written into a second directory.
+class FormDriver {
+ public:
+  explicit FormDriver(int converter_time_limit_ms = 60000);
+
+  TFormMain& form() { return form_; }
+  Job& job() { return job_; }
+  FakeUi& ui() { return ui_; }
+
+  // The path of a name in the working directory, or in the inputs' directory.
+  std::string Work(const std::string& name) const { return working_directory_ + name; }
+  std::string Input(const std::string& name) const { return inputs_.File(name); }
+  const std::string& working_directory() const { return working_directory_; }
+
+  // Writes bytes as an input file and returns its path.
+  std::string WriteInput(const std::string& name, const std::vector<uint8_t>& bytes) const;
+  // Writes the image of `spec` as an input: a download file when the name ends in .dld.
+  std::string WriteImage(const sample::ImageSpec& spec, const std::string& name) const;
+  // A 720 x 576-style picture of the given size as a .bmp or .jpg input.
+  std::string WritePicture(const std::string& name, int width, int height) const;
+
+  // Clicks SB_OpenFile and answers the dialog with `path`.
+  void Open(const std::string& path);
+  // Clicks a logo's, the database's or the key's button and answers the dialog with `path`;
+  // the texts of the messages shown.
+  std::vector<std::string> Choose(Button& button, const std::string& path);
+  // Clicks Start; the texts of the messages shown.
+  std::vector<std::string> Start();
+
+ private:
+  TempDir work_;
+  TempDir inputs_;
+  std::string working_directory_;
+  FakeUi ui_;
+  Job job_;
+  TFormMain form_;
+};
+
+}  // namespace qv::testing
