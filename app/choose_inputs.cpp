@@ -33,10 +33,15 @@ std::string Absolute(const std::string& path) {
   return std::filesystem::absolute(path).lexically_normal().string();
 }
 
-ChoiceOutcome Refused(ChoiceOutcome outcome, MessageKind kind, std::string text) {
+// A refused choice: nothing is recorded; a message says why, unless no image is open to choose
+// for (the window's buttons are off then).
+ChoiceOutcome Refused(ChoiceOutcome outcome) {
   outcome.status = Status::kRefused;
-  outcome.Show(kind, std::move(text));
   return outcome;
+}
+ChoiceOutcome Refused(ChoiceOutcome outcome, MessageKind kind, std::string text) {
+  outcome.Show(kind, std::move(text));
+  return Refused(std::move(outcome));
 }
 
 // The messages a prepared logo picture brings, in the order they are shown.
@@ -84,10 +89,7 @@ ChoiceOutcome ConvertSourceDownload(const std::string& path, const SourceFormat&
 
 ChoiceOutcome Job::ChooseLogo(LogoKind kind, const std::string& chosen) {
   ChoiceOutcome outcome;
-  if (phase_ != JobPhase::kOpened) {
-    outcome.status = Status::kRefused;
-    return outcome;
-  }
+  if (phase_ != JobPhase::kOpened) return Refused(std::move(outcome));
   const std::string path = Absolute(chosen);
   // The logo picture is written over the kind's working file; a picture chosen from that very
   // file would be overwritten by its own converted form.
@@ -98,10 +100,7 @@ ChoiceOutcome Job::ChooseLogo(LogoKind kind, const std::string& chosen) {
     LogoPictureResult result = PrepareLogoPicture(path, kind, options_.working_directory);
     outcome.preview_loaded = result.preview.Loaded();
     ShowPictureMessages(result, outcome);
-    if (!result.accepted()) {
-      outcome.status = Status::kRefused;
-      return outcome;
-    }
+    if (!result.accepted()) return Refused(std::move(outcome));
   } catch (const IoError& error) {
     return Refused(std::move(outcome), MessageKind::kRunTimeError, error.what());
   }
@@ -112,10 +111,7 @@ ChoiceOutcome Job::ChooseLogo(LogoKind kind, const std::string& chosen) {
 
 ChoiceOutcome Job::ChooseSource(SourceKind kind, const std::string& chosen) {
   ChoiceOutcome outcome;
-  if (phase_ != JobPhase::kOpened) {
-    outcome.status = Status::kRefused;
-    return outcome;
-  }
+  if (phase_ != JobPhase::kOpened) return Refused(std::move(outcome));
   const std::string path = Absolute(chosen);
   const SourceFormat format = FormatOf(kind);
   Source& source = SourceOf(kind);

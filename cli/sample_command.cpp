@@ -24,16 +24,14 @@ std::vector<std::vector<uint8_t>> SampleStills() {
   const std::string directory = pattern;
   std::vector<std::vector<uint8_t>> stills;
   try {
-    WriteWholeFile(directory + "/PAL.par", {reinterpret_cast<const uint8_t*>(kPalParContent.data()),
-                                            kPalParContent.size()});
-    for (int kind = 0; kind < 3; ++kind) {
-      const std::string name = std::string(kind == 0 ? "boot" : kind == 1 ? "menu" : "radio");
-      SaveBitmap(DrawSampleLogo(kind), directory + "/" + name + ".bmp");
+    WriteWholeFile(directory + "/PAL.par", BytesOf(kPalParContent));
+    for (const LogoNames& logo : kLogos) {
+      SaveBitmap(DrawSampleLogo(logo.kind), directory + "/" + std::string(logo.picture));
       std::ostringstream messages;
-      if (!formatswitch::ConvertPicture(name + ".bmp", directory, messages)) {
+      if (!formatswitch::ConvertPicture(std::string(logo.picture), directory, messages)) {
         throw IoError("the sample logo could not be encoded: " + messages.str());
       }
-      stills.push_back(ReadWholeFile(directory + "/" + name + ".m2v"));
+      stills.push_back(ReadWholeFile(directory + "/" + std::string(logo.still)));
     }
   } catch (...) {
     std::filesystem::remove_all(directory);
@@ -52,9 +50,9 @@ int RunSample(const std::string& out, const std::string& variant_name, std::ostr
   sample::ImageSpec spec = sample::DefaultImageSpec(variant);
   std::vector<std::vector<uint8_t>> stills = SampleStills();
   for (sample::PartitionSpec& partition : spec.partitions) {
-    if (partition.name == "boot") partition.data = stills[0];
-    if (partition.name == "menu") partition.data = stills[1];
-    if (partition.name == "radio") partition.data = stills[2];
+    for (size_t i = 0; i < kLogos.size(); ++i) {
+      if (partition.name == kLogos[i].partition) partition.data = stills[i];
+    }
   }
   std::vector<uint8_t> image = sample::BuildFlashImage(spec);
   bool download = IsDownloadFileName(out);

@@ -16,16 +16,16 @@ void Put(Bitmap& bitmap, int x, int y, int red, int green, int blue) {
 
 }  // namespace
 
-Bitmap DrawSampleLogo(int kind) {
+Bitmap DrawSampleLogo(LogoKind kind) {
   Bitmap bitmap = MakeBitmap24(720, 576);
   const double cx = 360, cy = 288;
   for (int y = 0; y < 576; ++y) {
     for (int x = 0; x < 720; ++x) {
       double dx = x - cx, dy = y - cy;
       double r = std::sqrt(dx * dx + dy * dy);
-      int red, green, blue;
+      int red = 0, green = 0, blue = 0;
       switch (kind) {
-        case 0: {  // boot: a bright ring on a deep blue gradient
+        case LogoKind::kBoot: {  // a bright ring on a deep blue gradient
           red = 10 + y / 8;
           green = 30 + y / 5;
           blue = 90 + x / 6;
@@ -35,7 +35,7 @@ Bitmap DrawSampleLogo(int kind) {
           blue += static_cast<int>(120 * ring);
           break;
         }
-        case 1: {  // menu: coloured bars with a light panel
+        case LogoKind::kMenu: {  // coloured bars with a light panel
           int bar = x / 90;
           red = (bar & 1) ? 200 : 40;
           green = (bar & 2) ? 190 : 50;
@@ -43,7 +43,7 @@ Bitmap DrawSampleLogo(int kind) {
           if (y > 200 && y < 376 && x > 120 && x < 600) red = green = blue = 230 - (y - 200) / 4;
           break;
         }
-        default: {  // radio: waves spreading from the centre
+        case LogoKind::kRadio: {  // waves spreading from the centre
           double wave = 0.5 + 0.5 * std::cos(r / 9.0);
           red = static_cast<int>(40 + 60 * wave);
           green = static_cast<int>(20 + 150 * wave * std::exp(-r / 400));

@@ -32,6 +32,20 @@ FlashImage Parsed(const ImageSpec& spec) {
   return std::move(image).value();
 }
 
+// An erased image of `variant` whose directory lists one partition.
+std::vector<uint8_t> OneEntryImage(Variant variant, const char* name, uint32_t offset,
+                                   uint32_t length) {
+  const VariantLayout& layout = *LayoutOf(variant);
+  std::vector<uint8_t> bytes(layout.file_size, 0xFF);
+  DirectoryEntry entry{};
+  entry.offset = offset;
+  entry.second_length = length;
+  entry.SetName(name);
+  EncodeEntry(entry, std::span(bytes).subspan(layout.directory_offset).first<kEntrySize>());
+  WriteLe32(&bytes[layout.directory_offset + 3840], 1);
+  return bytes;
+}
+
 // The directory problem of an image, which Parse refuses it for.
 Error ProblemOf(Variant variant, std::vector<uint8_t> bytes) {
   Result<FlashImage> image = FlashImage::Parse(std::move(bytes), variant);
@@ -112,15 +126,9 @@ TEST(FlashImage, LengthFollowsTheSelector) {
 }
 
 TEST(FlashImage, FullImageOffsetsCountFromTheApplicationArea) {
-  std::vector<uint8_t> bytes(0x800000, 0xFF);
+  std::vector<uint8_t> bytes = OneEntryImage(kFullImage, "boot", 0x1000, 64);
   std::fill_n(bytes.begin() + 0x51000, 64, 0x33);
   std::fill_n(bytes.begin() + 0x1000, 64, 0x44);
-  DirectoryEntry entry{};
-  entry.offset = 0x1000;
-  entry.second_length = 64;
-  entry.SetName("boot");
-  EncodeEntry(entry, std::span(bytes).subspan(0x6AE000).first<kEntrySize>());
-  WriteLe32(&bytes[0x6AE000 + 3840], 1);
   Result<FlashImage> image = FlashImage::Parse(bytes, kFullImage);
   ASSERT_TRUE(image);
   EXPECT_TRUE(AllBytesAre(image->Partition(0), 0x33));
@@ -173,14 +181,8 @@ TEST(FlashImage, LargePartitionLongerThanItsBufferIsRefused) {
 
 TEST(FlashImage, PartitionEndingPastTheFileIsRefused) {
   // The last 16 bytes of an app image hold the data; the entry claims 100 bytes.
-  std::vector<uint8_t> bytes(0x660000, 0xFF);
+  std::vector<uint8_t> bytes = OneEntryImage(kAppImage, "tail", 0x65FFF0, 100);
   std::fill_n(bytes.end() - 16, 16, 5);
-  DirectoryEntry entry{};
-  entry.offset = 0x65FFF0;
-  entry.second_length = 100;
-  entry.SetName("tail");
-  EncodeEntry(entry, std::span(bytes).subspan(0x65E000).first<kEntrySize>());
-  WriteLe32(&bytes[0x65E000 + 3840], 1);
   Error problem = ProblemOf(kAppImage, bytes);
   EXPECT_NE(problem.text.find("entry 0 (\"tail\")"), std::string::npos) << problem.text;
   EXPECT_NE(problem.text.find("past the end"), std::string::npos) << problem.text;
