@@ -41,22 +41,14 @@ class UnfinishedImage {
   bool finished_ = false;
 };
 
-// The first `limit` bytes of a file, or all of a shorter one; none when it cannot be opened.
-std::vector<uint8_t> ReadPrefixIfAny(const std::string& path, size_t limit) {
-  std::vector<uint8_t> bytes;
-  if (std::optional<File> file = File::TryOpen(path, File::Mode::kRead)) {
-    bytes.resize(limit);
-    bytes.resize(file->ReadAt(0, bytes));
-  }
-  return bytes;
-}
-
 // The first `length` bytes of a chosen source; nothing when it can no longer give them all: a
 // chosen file that went or shrank after it was chosen must not put a region of zero bytes
 // into the box.
 std::optional<std::vector<uint8_t>> ReadSource(const std::string& path, size_t length) {
-  std::vector<uint8_t> bytes = ReadPrefixIfAny(path, length);
-  if (bytes.size() != length) return std::nullopt;
+  std::optional<File> file = File::TryOpen(path, File::Mode::kRead);
+  if (!file) return std::nullopt;
+  std::vector<uint8_t> bytes(length);
+  if (file->ReadAt(0, bytes) != length) return std::nullopt;
   return bytes;
 }
 
@@ -111,17 +103,15 @@ std::optional<Outcome> Job::PlaceRegions(Replacements& replacements) const {
   }
   if (key_.chosen) {
     // A key file flagged as a compressed key block is compressed afresh from its key data; any
-    // other key file goes into the key region as it is.
-    std::vector<uint8_t> key = ReadPrefixIfAny(key_.path, kKeyBlockSize);
-    if (HasKeyBlockFlag(key)) {
-      Result<std::vector<uint8_t>> block = CompressKeyBlock(key);
+    // other key file goes into the key region as it is. Either way it must still be whole.
+    std::optional<std::vector<uint8_t>> key = ReadSource(key_.path, kKeyBlockSize);
+    if (!key) return Stopped(MessageKind::kError, text::SourceUnreadable("key file", key_.path));
+    if (HasKeyBlockFlag(*key)) {
+      Result<std::vector<uint8_t>> block = CompressKeyBlock(*key);
       if (!block) return Stopped(MessageKind::kPlain, text::kCompressKeyFailed);
-      replacements.key_block = std::move(*block);
-    } else if (key.size() == kKeyBlockSize) {
-      replacements.key_block = std::move(key);
-    } else {
-      return Stopped(MessageKind::kError, text::SourceUnreadable("key file", key_.path));
+      key = std::move(*block);
     }
+    replacements.key_block = std::move(key);
   }
   return std::nullopt;
 }

@@ -9,17 +9,16 @@
 
 #include "download/crc32.h"
 #include "download/download_file.h"
+#include "image/flash_image.h"
 #include "image/manufacturer_block.h"
-#include "image/partitions.h"
 #include "image/settings.h"
 #include "platform/file.h"
 #include "platform/ini_profile.h"
 #include "platform/little_endian.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/opened_job.h"
 #include "tests/support/run_program.h"
 #include "tests/support/still_referee.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_images.h"
 #include "tests/support/test_pictures.h"
 
 namespace qv {
@@ -60,8 +59,8 @@ class Quorvane : public ::testing::Test {
   // The merged image a download file converts back to.
   std::vector<uint8_t> Converted(const std::string& download, Variant variant) {
     std::vector<uint8_t> image;
-    ConversionResult result = ConvertDownloadBytes(ReadWholeFile(download), variant, image);
-    EXPECT_TRUE(result) << result.problem;
+    Result<void> result = ConvertDownloadBytes(ReadWholeFile(download), variant, image);
+    EXPECT_TRUE(result) << result.error().text;
     return image;
   }
 
@@ -105,9 +104,9 @@ INSTANTIATE_TEST_SUITE_P(VariantsAndKinds, BuildEveryKind,
 
 TEST_F(Quorvane, EditedSettingsDatabaseAndKeyLandInTheImage) {
   std::string input = Sample("all", "box.dld");
-  std::vector<uint8_t> database = testing::CodeLikeBytes(0x40000, 77);
+  std::vector<uint8_t> database = sample::CodeLikeBytes(0x40000, 77);
   WriteWholeFile(inputs_.File("db.bin"), database);
-  std::vector<uint8_t> key = testing::RandomBytes(0x10000, 78);
+  std::vector<uint8_t> key = sample::RandomBytes(0x10000, 78);
   WriteLe32(&key[80], 1);  // a key to be stored compressed
   std::fill(key.begin() + 200, key.end(), 0x00);
   WriteWholeFile(inputs_.File("key.bin"), key);
@@ -121,21 +120,21 @@ TEST_F(Quorvane, EditedSettingsDatabaseAndKeyLandInTheImage) {
   EXPECT_EQ(ReadLe32(&merged[0x6C0000 + 80]), 1u);  // the compressed key block
   EXPECT_EQ(merged[0x6C0000], 0xFF);
 
-  testing::OpenedJob reopened;
-  reopened.Open(kAllImage, merged);
-  EXPECT_EQ(ReadModelId(reopened.job(), reopened.image_path()), "QV-2027");
-  ExtractHttpCfg(reopened.job());
-  LoadHttpSettings(reopened.job());
-  EXPECT_EQ(reopened.job().http_settings[0], "http://m.example/");
-  EXPECT_EQ(reopened.job().http_settings[6], "k.dld");
-  EXPECT_EQ(reopened.job().http_settings[1], "http://update.example.com/auto/");
+  Result<FlashImage> reopened = FlashImage::Parse(merged, kAllImage);
+  ASSERT_TRUE(reopened) << reopened.error().text;
+  EXPECT_EQ(reopened->ModelId(), "QV-2027");
+  std::optional<std::span<const uint8_t>> httpcfg = reopened->HttpCfg();
+  ASSERT_TRUE(httpcfg);
+  HttpSettings settings = ReadHttpSettings(std::string(httpcfg->begin(), httpcfg->end()));
+  EXPECT_EQ(settings[0], "http://m.example/");
+  EXPECT_EQ(settings[6], "k.dld");
+  EXPECT_EQ(settings[1], "http://update.example.com/auto/");
   // Region CRCs and the block CRC were made over the final bytes.
-  File file = File::Open(reopened.image_path(), File::Mode::kRead);
-  const ManufacturerBlock& block = reopened.job().manufacturer;
+  const ManufacturerBlock& block = reopened->manufacturer();
   for (int i = 0; i < block.CheckedRegionCount(); ++i) {
     if (block.regions[i].check_flag == 1) {
       EXPECT_EQ(block.regions[i].crc,
-                RegionCrcInImage(file, *LayoutOf(kAllImage), block.regions[i]))
+                RegionCrcInImage(reopened->bytes(), *LayoutOf(kAllImage), block.regions[i]))
           << i;
     }
   }
@@ -150,16 +149,15 @@ TEST_F(Quorvane, EveryKindOfChoiceFromPicturesAndDownloadFiles) {
                      inputs_.File("menu logo.jpg"));
   SaveBitmap(testing::MakePicture(testing::PictureKind::kGradient, 720, 480),
              inputs_.File("Radio.BMP"));
-  std::vector<uint8_t> database = testing::CodeLikeBytes(0x40000, 31);
-  testing::DownloadSpec database_spec;
+  std::vector<uint8_t> database = sample::CodeLikeBytes(0x40000, 31);
+  sample::DownloadSpec database_spec;
   database_spec.variant = kDefaultDownload;
-  WriteWholeFile(inputs_.File("db.dld"), testing::BuildDownload(database, database_spec));
-  std::vector<uint8_t> key =
-      testing::RandomBytes(0x10000, 32);  // word 80 is not 1: copied as it is
+  WriteWholeFile(inputs_.File("db.dld"), sample::BuildDownload(database, database_spec));
+  std::vector<uint8_t> key = sample::RandomBytes(0x10000, 32);  // word 80 is not 1: copied as it is
   WriteLe32(&key[80], 0x12345678);
-  testing::DownloadSpec key_spec;
+  sample::DownloadSpec key_spec;
   key_spec.variant = kKeyDownload;
-  WriteWholeFile(inputs_.File("key.dld"), testing::BuildDownload(key, key_spec));
+  WriteWholeFile(inputs_.File("key.dld"), sample::BuildDownload(key, key_spec));
 
   ProgramRun run =
       Build({input, "--boot", inputs_.File("boot.bmp"), "--menu", inputs_.File("menu logo.jpg"),
@@ -177,13 +175,14 @@ TEST_F(Quorvane, EveryKindOfChoiceFromPicturesAndDownloadFiles) {
   EXPECT_TRUE(std::equal(database.begin(), database.end(), merged.begin() + 0x720000));
   EXPECT_TRUE(std::equal(key.begin(), key.end(), merged.begin() + 0x710000));
 
-  testing::OpenedJob reopened;
-  reopened.Open(kFullImage, merged);
+  Result<FlashImage> reopened = FlashImage::Parse(merged, kFullImage);
+  ASSERT_TRUE(reopened) << reopened.error().text;
   for (const char* name : {"boot", "menu", "radio"}) {
     int index = 3 + (name[0] == 'm') + 2 * (name[0] == 'r');
-    const DirectoryEntry& entry = reopened.job().directory.entries[index];
+    const DirectoryEntry& entry = reopened->directory().entries[index];
     ASSERT_EQ(entry.Name(), name);
-    std::span<const uint8_t> still = reopened.job().Slot(index).first(entry.Length());
+    std::span<const uint8_t> still = reopened->Partition(index);
+    ASSERT_EQ(still.size(), entry.Length()) << name;
     EXPECT_EQ(ReadLe32(still.data()), 0xB3010000u) << name;
     EXPECT_EQ(ReadLe32(still.data() + still.size() - 4), 0xB7010000u) << name;
     std::string path = inputs_.File(std::string(name) + ".m2v");

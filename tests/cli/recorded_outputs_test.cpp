@@ -41,10 +41,10 @@
 #include "image/partition_directory.h"
 #include "platform/bitmap.h"
 #include "platform/little_endian.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/run_program.h"
 #include "tests/support/sha256.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_images.h"
 #include "tests/support/test_pictures.h"
 
 namespace qv::testing {
@@ -67,9 +67,10 @@ class Inputs {
   // folder of its own, so that every job's outputs are called box_Merge.*.
   std::string Image(Variant variant, const std::string& extension) {
     return Made(VariantLabel(variant) + "/box" + extension, [&] {
-      std::vector<uint8_t> image = BuildFlashImage(DefaultImageSpec(variant));
+      std::vector<uint8_t> image = sample::BuildFlashImage(sample::DefaultImageSpec(variant));
       if (extension == ".dld")
-        image = BuildDownload(image, DownloadSpecFor(DefaultImageSpec(variant)));
+        image = sample::BuildDownload(image,
+                                      sample::DownloadSpecFor(sample::DefaultImageSpec(variant)));
       return image;
     });
   }
@@ -111,7 +112,7 @@ class Inputs {
   // A key copied as it is (its word at offset 80 is not 1).
   std::string Key() {
     return Made("key.bin", [] {
-      std::vector<uint8_t> key = RandomBytes(0x10000, 21);
+      std::vector<uint8_t> key = sample::RandomBytes(0x10000, 21);
       WriteLe32(&key[80], 0x12345678);
       return key;
     });
@@ -123,15 +124,15 @@ class Inputs {
   // The same key as a key download file.
   std::string FlaggedKeyDownload() {
     return Made("flagged_key.dld", [] {
-      DownloadSpec spec;
+      sample::DownloadSpec spec;
       spec.variant = kKeyDownload;
-      return BuildDownload(FlaggedKeyBytes(), spec);
+      return sample::BuildDownload(FlaggedKeyBytes(), spec);
     });
   }
   // A key with the flag whose random bytes LZO1X-1 cannot fit into the key block.
   std::string IncompressibleFlaggedKey() {
     return Made("incompressible_key.bin", [] {
-      std::vector<uint8_t> key = RandomBytes(0x10000, 23);
+      std::vector<uint8_t> key = sample::RandomBytes(0x10000, 23);
       WriteLe32(&key[80], 1);
       return key;
     });
@@ -141,20 +142,20 @@ class Inputs {
   }
 
   std::string Database() {
-    return Made("db.bin", [] { return CodeLikeBytes(0x40000, 24); });
+    return Made("db.bin", [] { return sample::CodeLikeBytes(0x40000, 24); });
   }
   std::string DatabaseDownload() {
     return Made("db.dld", [] {
-      DownloadSpec spec;
+      sample::DownloadSpec spec;
       spec.variant = kDefaultDownload;
-      return BuildDownload(CodeLikeBytes(0x40000, 25), spec);
+      return sample::BuildDownload(sample::CodeLikeBytes(0x40000, 25), spec);
     });
   }
 
   // An "all" image without its last 64 KiB block.
   std::string CutImage() {
     return Made("cut/box.bin", [] {
-      std::vector<uint8_t> image = BuildFlashImage(DefaultImageSpec(kAllImage));
+      std::vector<uint8_t> image = sample::BuildFlashImage(sample::DefaultImageSpec(kAllImage));
       image.resize(image.size() - 0x10000);
       return image;
     });
@@ -162,8 +163,9 @@ class Inputs {
   // An "all" download file with one byte of a sector record in its middle changed.
   std::string DamagedDownload() {
     return Made("damaged/box.dld", [] {
-      ImageSpec spec = DefaultImageSpec(kAllImage);
-      std::vector<uint8_t> download = BuildDownload(BuildFlashImage(spec), DownloadSpecFor(spec));
+      sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
+      std::vector<uint8_t> download =
+          sample::BuildDownload(sample::BuildFlashImage(spec), sample::DownloadSpecFor(spec));
       std::vector<RecordPlace> records = LocateRecords(download);
       const RecordPlace& record = records[records.size() / 2];
       download[record.payload_offset() + record.length / 2] ^= 0x40;
@@ -173,23 +175,24 @@ class Inputs {
   // An "all" image whose httpcfg.ini (a long comment added) nearly fills its partition.
   std::string FullHttpCfgImage() {
     return Made("full_httpcfg/box.bin", [] {
-      ImageSpec spec = DefaultImageSpec(kAllImage);
-      for (PartitionSpec& partition : spec.partitions) {
+      sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
+      for (sample::PartitionSpec& partition : spec.partitions) {
         if (partition.name != "httpcfg") continue;
         // 100 bytes short of the slot: a 254-character address does not fit.
-        std::string text = SampleHttpCfg() + "; ";
+        std::string text = sample::SampleHttpCfg() + "; ";
         text += std::string(kSlotSize - 100 - text.size() - 2, 'n') + "\r\n";
         partition.data.assign(text.begin(), text.end());
       }
-      return BuildFlashImage(spec);
+      return sample::BuildFlashImage(spec);
     });
   }
   // An "all" image without a "modelid" partition.
   std::string ImageWithoutModelId() {
     return Made("no_modelid/box.bin", [] {
-      ImageSpec spec = DefaultImageSpec(kAllImage);
-      std::erase_if(spec.partitions, [](const PartitionSpec& p) { return p.name == "modelid"; });
-      return BuildFlashImage(spec);
+      sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
+      std::erase_if(spec.partitions,
+                    [](const sample::PartitionSpec& p) { return p.name == "modelid"; });
+      return sample::BuildFlashImage(spec);
     });
   }
 
@@ -220,7 +223,7 @@ class Inputs {
 
  private:
   static std::vector<uint8_t> FlaggedKeyBytes() {
-    std::vector<uint8_t> key = CodeLikeBytes(0x10000, 22);
+    std::vector<uint8_t> key = sample::CodeLikeBytes(0x10000, 22);
     WriteLe32(&key[80], 1);
     return key;
   }

@@ -11,26 +11,31 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/job.h"
 #include "download/download_file.h"
+#include "image/flash_image.h"
 #include "image/settings.h"
 #include "platform/file.h"
 #include "platform/ini_profile.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/opened_job.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_images.h"
 
 namespace qv {
 namespace {
 
 class Window : public ::testing::Test {
  protected:
-  Window() : job_(std::make_unique<JobState>()) {
+  Window() {
     std::filesystem::create_directory(dir_.File("work"));
-    window_ =
-        std::make_unique<gui::MainWindow>(*job_, FormOptions{dir_.File("work") + "/", "", 60000});
+    JobOptions options;
+    options.working_directory = dir_.File("work") + "/";
+    options.converter_time_limit = std::chrono::milliseconds(60000);
+    job_ = std::make_unique<Job>(options);
+    window_ = std::make_unique<gui::MainWindow>(*job_);
     window_->dialog_hook = [this](const std::string&,
                                   const std::string& title) -> std::optional<std::string> {
       titles_.push_back(title);
@@ -54,10 +59,9 @@ class Window : public ::testing::Test {
   }
   void Click(const char* name) { QTest::mouseClick(Find<QToolButton>(name), Qt::LeftButton); }
   std::string Sample(Variant variant, const std::string& name) {
-    testing::ImageSpec spec = testing::DefaultImageSpec(variant);
-    std::vector<uint8_t> bytes = testing::BuildFlashImage(spec);
-    if (name.ends_with(".dld"))
-      bytes = testing::BuildDownload(bytes, testing::DownloadSpecFor(spec));
+    sample::ImageSpec spec = sample::DefaultImageSpec(variant);
+    std::vector<uint8_t> bytes = sample::BuildFlashImage(spec);
+    if (name.ends_with(".dld")) bytes = sample::BuildDownload(bytes, sample::DownloadSpecFor(spec));
     WriteWholeFile(dir_.File(name), bytes);
     return dir_.File(name);
   }
@@ -72,7 +76,7 @@ class Window : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  std::unique_ptr<JobState> job_;
+  std::unique_ptr<Job> job_;
   std::unique_ptr<gui::MainWindow> window_;
   std::vector<std::string> answers_;
   std::vector<std::string> titles_;
@@ -127,11 +131,12 @@ TEST_F(Window, OpenTypeAndStartBuildTheDownloadFile) {
   std::vector<uint8_t> merged;
   ASSERT_TRUE(
       ConvertDownloadBytes(ReadWholeFile(dir_.File("work/box_Merge.dld")), kAllImage, merged));
-  testing::OpenedJob reopened;
-  reopened.Open(kAllImage, merged);
-  ExtractHttpCfg(reopened.job());
-  LoadHttpSettings(reopened.job());
-  EXPECT_EQ(reopened.job().http_settings[1], "http://typed.example/");
+  Result<FlashImage> reopened = FlashImage::Parse(std::move(merged), kAllImage);
+  ASSERT_TRUE(reopened) << reopened.error().text;
+  std::optional<std::span<const uint8_t>> httpcfg = reopened->HttpCfg();
+  ASSERT_TRUE(httpcfg);
+  EXPECT_EQ(ReadHttpSettings(std::string(httpcfg->begin(), httpcfg->end()))[1],
+            "http://typed.example/");
 
   // The built state: texts stay, the job's commands are off, the boxes read-only again.
   EXPECT_FALSE(Find("SB_Start")->isEnabled());
@@ -142,11 +147,11 @@ TEST_F(Window, OpenTypeAndStartBuildTheDownloadFile) {
 
 TEST_F(Window, SettingBoxesKeepEveryByteOfTheirText) {
   // A model id with a byte past ASCII: shown as one character, and typed after, it stays.
-  testing::ImageSpec spec = testing::DefaultImageSpec(kAppImage);
-  for (testing::PartitionSpec& partition : spec.partitions) {
+  sample::ImageSpec spec = sample::DefaultImageSpec(kAppImage);
+  for (sample::PartitionSpec& partition : spec.partitions) {
     if (partition.name == "modelid") partition.data = {'Q', 'V', 0xE9};
   }
-  WriteWholeFile(dir_.File("accent.bin"), testing::BuildFlashImage(spec));
+  WriteWholeFile(dir_.File("accent.bin"), sample::BuildFlashImage(spec));
   answers_.push_back(dir_.File("accent.bin"));
   Click("SB_OpenFile");
   QLineEdit* model_id = Find<QLineEdit>("E_ModeID");
@@ -160,10 +165,10 @@ TEST_F(Window, SettingBoxesKeepEveryByteOfTheirText) {
 
   // A model id longer than the box takes by typing is still shown whole.
   const std::string long_id = "QV7100-S-LONGER-THAN-20";
-  for (testing::PartitionSpec& partition : spec.partitions) {
+  for (sample::PartitionSpec& partition : spec.partitions) {
     if (partition.name == "modelid") partition.data.assign(long_id.begin(), long_id.end());
   }
-  WriteWholeFile(dir_.File("long.bin"), testing::BuildFlashImage(spec));
+  WriteWholeFile(dir_.File("long.bin"), sample::BuildFlashImage(spec));
   answers_.push_back(dir_.File("long.bin"));
   Click("SB_OpenFile");
   EXPECT_EQ(model_id->text().toStdString(), long_id);
@@ -179,11 +184,13 @@ TEST_F(Window, AFailedOpenShowsItsMessage) {
   EXPECT_EQ(Find<QLineEdit>("E_OpenFile")->text().toStdString(), "odd.bin");
   EXPECT_FALSE(Find("SB_Start")->isEnabled());
 
-  // A run-time input/output error goes to the top-level handler.
+  // A run-time input/output error ends the workflow and shows the system's text in a box
+  // captioned with the application title.
   answers_.push_back(dir_.File("absent.bin"));
   Click("SB_OpenFile");
   ASSERT_EQ(messages_.size(), 2u);
-  EXPECT_EQ(messages_[1].first, MessageKind::kPlain);
+  EXPECT_EQ(messages_[1].first, MessageKind::kRunTimeError);
+  EXPECT_STREQ(CaptionOf(messages_[1].first), "Quorvan[1.0.00]");
   EXPECT_EQ(messages_[1].second, "File not found");
 }
 

@@ -1,18 +1,17 @@
 // Input files that go or shrink after they were chosen and before Start, or in the middle of
-// opening, driven through the form model as the window drives it. The build stops with a clear
-// message and leaves nothing that could pass for a result (or, where everything it needs was
-// read already, gives a correct result); it never puts zero bytes into the box.
+// opening, driven through the form model as the window drives it. The opened image is read
+// whole when it is opened, so its going changes nothing: Start builds from what was read. A
+// chosen database or key is read at Start: its going stops the build with a clear message and
+// leaves nothing that could pass for a result. The build never puts zero bytes into the box.
 #include <filesystem>
 
-#include "app/form_main.h"
 #include "download/download_file.h"
+#include "image/flash_image.h"
 #include "platform/file.h"
-#include "platform/io_error.h"
 #include "platform/little_endian.h"
 #include "tests/hostile/hostile_support.h"
-#include "tests/support/fake_ui.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/test_pictures.h"
+#include "tests/support/form_driver.h"
+#include "tests/support/test_images.h"
 
 namespace qv::testing {
 namespace {
@@ -21,80 +20,51 @@ namespace fs = std::filesystem;
 
 class DisappearingInput : public ::testing::Test {
  protected:
-  DisappearingInput() : job_(std::make_unique<JobState>()) {
-    form_ = std::make_unique<TFormMain>(ui_, *job_, FormOptions{work_.path() + "/", "", 60000});
-    form_->FormCreate(nullptr);
-  }
-
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::string path = files_.File(name);
-    WriteWholeFile(path, bytes);
-    return path;
-  }
-  void Open(const std::string& path) {
-    ui_.answers.push_back(path);
-    form_->SB_OpenFileClick(&form_->SB_OpenFile);
-  }
-  void Choose(Button& button, const std::string& path) {
-    ui_.answers.push_back(path);
-    if (&button == &form_->SB_Default || &button == &form_->SB_Key) {
-      form_->SB_DefaultClick(&button);
-    } else {
-      form_->SB_BootClick(&button);
-    }
-    ASSERT_TRUE(ui_.TakeMessages().empty());
-  }
-  std::vector<std::string> Start() {
-    form_->SB_StartClick(&form_->SB_Start);
-    return ui_.TakeMessages();
-  }
   // A refused Start: one error naming the input, the window still opened, nothing left.
   void ExpectStopped(const std::vector<std::string>& messages, const std::string& name) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find(name), std::string::npos) << messages[0];
     EXPECT_NE(messages[0].find("can no longer be read whole"), std::string::npos) << messages[0];
-    EXPECT_TRUE(form_->SB_Start.enabled);
-    EXPECT_FALSE(ui_.banner_up);
-    EXPECT_EQ(ResultLikeFiles(work_.path()), std::vector<std::string>{});
+    EXPECT_TRUE(driver_.form().SB_Start.enabled);
+    EXPECT_FALSE(driver_.ui().banner_up);
+    EXPECT_EQ(ResultLikeFiles(driver_.working_directory()), std::vector<std::string>{});
   }
-  std::vector<uint8_t> Merged() { return ReadWholeFile(work_.File("box_Merge.bin")); }
+  // A sound Start of the opened image with nothing chosen: both files made, the merged image
+  // is the image, and the download file converts back into it.
+  void ExpectBuiltFromTheImage(const std::vector<std::string>& messages, Variant variant) {
+    ASSERT_EQ(messages, std::vector<std::string>{
+                            "Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]"});
+    EXPECT_TRUE(Merged() == SampleImage(variant));
+    std::vector<uint8_t> converted;
+    ASSERT_TRUE(
+        ConvertDownloadBytes(ReadWholeFile(driver_.Work("box_Merge.dld")), variant, converted));
+    EXPECT_TRUE(converted == SampleImage(variant));
+  }
+  std::vector<uint8_t> Merged() { return ReadWholeFile(driver_.Work("box_Merge.bin")); }
 
-  TempDir work_;
-  TempDir files_;
-  FakeUi ui_;
-  std::unique_ptr<JobState> job_;
-  std::unique_ptr<TFormMain> form_;
+  FormDriver driver_;
 };
 
-TEST_F(DisappearingInput, TheOpenedImageGoneOrShrunkBeforeStart) {
-  for (Variant variant : {kAllImage, kFullImage}) {
+TEST_F(DisappearingInput, TheOpenedImageGoneOrShrunkBeforeStartIsBuiltFromWhatWasRead) {
+  // The image was read whole when it was opened: Start needs nothing more of the file, and
+  // the result is the image as it was (carried ranges included).
+  for (Variant variant : {kAppImage, kAllImage, kFullImage}) {
     SCOPED_TRACE(VariantLabel(variant));
-    std::string image = Write("box.bin", SampleImage(variant));
-    Open(image);
+    std::string image = driver_.WriteInput("box.bin", SampleImage(variant));
+    driver_.Open(image);
     fs::remove(image);
-    ExpectStopped(Start(), "box.bin");
+    ExpectBuiltFromTheImage(driver_.Start(), variant);
 
     WriteWholeFile(image, SampleImage(variant));
-    Open(image);
+    driver_.Open(image);
     fs::resize_file(image, LayoutOf(variant)->file_size / 2);
-    ExpectStopped(Start(), "box.bin");
+    ExpectBuiltFromTheImage(driver_.Start(), variant);
   }
-}
-
-TEST_F(DisappearingInput, AnAppImageGoneBeforeStartWasReadWholeAtOpen) {
-  // An app image carries no range over from the opened file: everything Start needs was read
-  // when it was opened, and the result is the image as it was.
-  std::string image = Write("box.bin", SampleImage(kAppImage));
-  Open(image);
-  fs::remove(image);
-  ASSERT_EQ(Start(), std::vector<std::string>{
-                         "Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]"});
-  EXPECT_TRUE(Merged() == SampleImage(kAppImage));
 }
 
 TEST_F(DisappearingInput, TheDatabaseOrKeyGoneOrShrunkBeforeStart) {
-  std::string image = Write("box.bin", SampleImage(kAllImage));
-  std::vector<uint8_t> key = RandomBytes(0x10000, 21);
+  std::string image = driver_.WriteInput("box.bin", SampleImage(kAllImage));
+  std::vector<uint8_t> key = sample::RandomBytes(0x10000, 21);
   std::vector<uint8_t> compressed_key(0x10000, 0x00);
   WriteLe32(&compressed_key[80], 1);  // to be compressed at Start
   struct Case {
@@ -104,61 +74,71 @@ TEST_F(DisappearingInput, TheDatabaseOrKeyGoneOrShrunkBeforeStart) {
     bool shrink;
   };
   const Case cases[] = {
-      {"db.bin", CodeLikeBytes(0x40000, 22), false, false},
-      {"db.bin", CodeLikeBytes(0x40000, 22), false, true},
+      {"db.bin", sample::CodeLikeBytes(0x40000, 22), false, false},
+      {"db.bin", sample::CodeLikeBytes(0x40000, 22), false, true},
       {"key.bin", key, true, false},
       {"key.bin", key, true, true},
       {"flagged.bin", compressed_key, true, false},
+      // A flagged key cut short after its choice: compressed from what is left it would put a
+      // key block of erased bytes into the box.
+      {"flagged.bin", compressed_key, true, true},
   };
+  TFormMain& form = driver_.form();
   for (const Case& item : cases) {
     SCOPED_TRACE(std::string(item.name) + (item.shrink ? " shrunk" : " gone"));
-    Open(image);
-    std::string path = Write(item.name, item.bytes);
-    Choose(item.key ? form_->SB_Key : form_->SB_Default, path);
+    driver_.Open(image);
+    std::string path = driver_.WriteInput(item.name, item.bytes);
+    ASSERT_EQ(driver_.Choose(item.key ? form.SB_Key : form.SB_Default, path),
+              std::vector<std::string>{});
     if (item.shrink) {
       fs::resize_file(path, 100);
     } else {
       fs::remove(path);
     }
-    ExpectStopped(Start(), item.name);
-    EXPECT_TRUE(job_->choice_flags[item.key ? kKeyChosen : kDefaultChosen]);
+    ExpectStopped(driver_.Start(), item.name);
+    EXPECT_TRUE(driver_.job().Chosen(item.key ? SourceKind::kKey : SourceKind::kDefaultDatabase));
   }
 }
 
 TEST_F(DisappearingInput, APictureGoneAfterItsChoiceIsAlreadyTheLogoPicture) {
-  std::string image = Write("box.bin", SampleImage(kAppImage));
-  Open(image);
-  std::string picture = files_.File("logo.bmp");
-  SaveBitmap(MakePicture(PictureKind::kFlatLogo, 720, 576, 2), picture);
-  Choose(form_->SB_Boot, picture);
+  std::string image = driver_.WriteInput("box.bin", SampleImage(kAppImage));
+  driver_.Open(image);
+  std::string picture = driver_.WritePicture("logo.bmp", 720, 576);
+  ASSERT_EQ(driver_.Choose(driver_.form().SB_Boot, picture), std::vector<std::string>{});
   fs::remove(picture);
-  ASSERT_EQ(Start().size(), 1u);
-  std::vector<uint8_t> merged = Merged();
-  EXPECT_EQ(ReadLe32(&merged[job_->directory.entries[3].offset]),
-            0xB3010000u);  // a sequence header
+  ASSERT_EQ(driver_.Start().size(), 1u);
+  Result<FlashImage> merged = FlashImage::Parse(Merged(), kAppImage);
+  ASSERT_TRUE(merged) << merged.error().text;
+  // The boot partition (entry 3) starts with a sequence header.
+  ASSERT_GE(merged->Partition(3).size(), 4u);
+  EXPECT_EQ(ReadLe32(merged->Partition(3).data()), 0xB3010000u);
 }
 
-TEST_F(DisappearingInput, TheImageGoneInTheMiddleOfOpening) {
-  // A flash image is read where it lies: its going stops the open with the run-time error.
-  std::string image = Write("box.bin", SampleImage(kAllImage));
-  ui_.on_pending_events = [&] { fs::remove(image); };
-  EXPECT_THROW(Open(image), IoError);
-  ui_.on_pending_events = nullptr;
-  EXPECT_FALSE(form_->SB_Start.enabled);
-  EXPECT_FALSE(form_->SB_Boot.enabled);
-  EXPECT_EQ(ResultLikeFiles(work_.path()), std::vector<std::string>{});
+TEST_F(DisappearingInput, TheImageGoneInTheMiddleOfOpeningIsBuiltFromWhatWasRead) {
+  // A flash image is read whole before anything else of the open: its going in the middle of
+  // opening stops neither the open nor Start, which builds from what was read.
+  std::string image = driver_.WriteInput("box.bin", SampleImage(kAllImage));
+  driver_.ui().on_pending_events = [&] { fs::remove(image); };
+  driver_.Open(image);
+  driver_.ui().on_pending_events = nullptr;
+  EXPECT_EQ(driver_.ui().TakeMessages(), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(image));
+  EXPECT_TRUE(driver_.form().SB_Start.enabled);
+  EXPECT_TRUE(driver_.form().SB_Boot.enabled);
+  EXPECT_EQ(ResultLikeFiles(driver_.working_directory()), std::vector<std::string>{});
+  ExpectBuiltFromTheImage(driver_.Start(), kAllImage);
 
   // A download file was converted whole before anything is read from the image.
-  std::string download = Write("box.dld", SampleDownload(kAllImage));
-  ui_.on_pending_events = [&] { fs::remove(download); };
-  Open(download);
-  ui_.on_pending_events = nullptr;
-  EXPECT_TRUE(form_->SB_Start.enabled);
-  ASSERT_EQ(Start(),
+  std::string download = driver_.WriteInput("box.dld", SampleDownload(kAllImage));
+  driver_.ui().on_pending_events = [&] { fs::remove(download); };
+  driver_.Open(download);
+  driver_.ui().on_pending_events = nullptr;
+  EXPECT_TRUE(driver_.form().SB_Start.enabled);
+  ASSERT_EQ(driver_.Start(),
             std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.dld]"});
   std::vector<uint8_t> converted;
   ASSERT_TRUE(
-      ConvertDownloadBytes(ReadWholeFile(work_.File("box_Merge.dld")), kAllImage, converted));
+      ConvertDownloadBytes(ReadWholeFile(driver_.Work("box_Merge.dld")), kAllImage, converted));
   EXPECT_TRUE(converted == SampleImage(kAllImage));
 }
 

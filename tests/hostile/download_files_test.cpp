@@ -8,7 +8,7 @@
 #include "download/download_file.h"
 #include "platform/little_endian.h"
 #include "tests/hostile/hostile_support.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/test_images.h"
 
 namespace qv::testing {
 namespace {
@@ -146,12 +146,13 @@ TEST_F(HostileDownload, PartitionCountsOfNoImageAreRefused) {
 
 TEST_F(HostileDownload, BrokenKeyAndDatabaseDownloadsAreRefused) {
   std::string image = WriteInput("box.bin", SampleImage(kAllImage));
-  DownloadSpec key_spec;
+  sample::DownloadSpec key_spec;
   key_spec.variant = kKeyDownload;
-  std::vector<uint8_t> key = BuildDownload(RandomBytes(0x10000, 5), key_spec);
-  DownloadSpec database_spec;
+  std::vector<uint8_t> key = sample::BuildDownload(sample::RandomBytes(0x10000, 5), key_spec);
+  sample::DownloadSpec database_spec;
   database_spec.variant = kDefaultDownload;
-  std::vector<uint8_t> database = BuildDownload(CodeLikeBytes(0x40000, 6), database_spec);
+  std::vector<uint8_t> database =
+      sample::BuildDownload(sample::CodeLikeBytes(0x40000, 6), database_spec);
 
   EXPECT_TRUE(Refused(Build(image, {"--key", WriteInput("key.dld", CutAt(key, key.size() - 3))}),
                       "dld to bin wrong!"));

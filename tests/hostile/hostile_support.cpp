@@ -7,8 +7,8 @@
 
 #include "platform/file.h"
 #include "platform/process.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/run_program.h"
+#include "tests/support/test_images.h"
 
 namespace qv::testing {
 
@@ -150,7 +150,7 @@ void InputFiles::Watch(const std::string& path) {
 const std::vector<uint8_t>& SampleImage(Variant variant) {
   static std::map<Variant, std::vector<uint8_t>> images;
   std::vector<uint8_t>& image = images[variant];
-  if (image.empty()) image = BuildFlashImage(DefaultImageSpec(variant));
+  if (image.empty()) image = sample::BuildFlashImage(sample::DefaultImageSpec(variant));
   return image;
 }
 
@@ -158,7 +158,8 @@ const std::vector<uint8_t>& SampleDownload(Variant variant) {
   static std::map<Variant, std::vector<uint8_t>> downloads;
   std::vector<uint8_t>& download = downloads[variant];
   if (download.empty())
-    download = BuildDownload(SampleImage(variant), DownloadSpecFor(DefaultImageSpec(variant)));
+    download = sample::BuildDownload(SampleImage(variant),
+                                     sample::DownloadSpecFor(sample::DefaultImageSpec(variant)));
   return download;
 }
 

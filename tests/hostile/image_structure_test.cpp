@@ -8,7 +8,7 @@
 #include "platform/file.h"
 #include "platform/little_endian.h"
 #include "tests/hostile/hostile_support.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/test_images.h"
 
 namespace qv::testing {
 namespace {
@@ -36,7 +36,7 @@ std::vector<uint8_t> WithEntryCount(Variant variant, uint32_t count) {
 }
 
 std::vector<uint8_t> AsDownload(Variant variant, const std::vector<uint8_t>& image) {
-  return BuildDownload(image, DownloadSpecFor(DefaultImageSpec(variant)));
+  return sample::BuildDownload(image, sample::DownloadSpecFor(sample::DefaultImageSpec(variant)));
 }
 
 // The CRC of a region of `image` as its record describes it: bytes past the image are 0xFF.
@@ -140,12 +140,12 @@ TEST_F(HostileDirectory, PartitionsTheMergedImageCouldNotHoldAreRefused) {
 // at index 0, which keeps its place; written there with a new model id it landed on the large
 // partition it overlapped.
 TEST_F(HostileDirectory, AFirstSmallPartitionOverALargeOneStopsStart) {
-  ImageSpec spec = DefaultImageSpec(kAllImage);
+  sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
   spec.manufacturer.regions.clear();
-  PartitionSpec model = spec.partitions[7];  // "modelid", inside "fw_audio"
+  sample::PartitionSpec model = spec.partitions[7];  // "modelid", inside "fw_audio"
   model.offset = 0x280010;
   spec.partitions.insert(spec.partitions.begin(), model);
-  std::string image = WriteInput("box.bin", BuildFlashImage(spec));
+  std::string image = WriteInput("box.bin", sample::BuildFlashImage(spec));
   EXPECT_TRUE(Refused(Build(image, {"--model-id", "QV-LONGER-MODEL-ID"}),
                       "The partitions do not fit the image: the partition \"modelid\" (directory "
                       "entry 0) would lie at offsets 0x280010 to 0x280022, over the partition "
@@ -156,15 +156,16 @@ TEST_F(HostileDirectory, AFirstSmallPartitionOverALargeOneStopsStart) {
 class HostileManufacturerBlock : public Hostile {};
 
 TEST_F(HostileManufacturerBlock, ARegionCountOf200ChecksTheRecordsThatExist) {
-  ImageSpec spec = DefaultImageSpec(kAllImage);
+  sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
   spec.manufacturer.region_count = 200;
   // Every record on flash asks for its CRC: a few bytes of each 64 KiB block of the image.
   for (uint32_t i = static_cast<uint32_t>(spec.manufacturer.regions.size());
        i < kRegionRecordsOnFlash; ++i) {
-    spec.manufacturer.regions.push_back(
-        {static_cast<uint8_t>(i), WindowAddress(kAllImage, i * 0x10000 + 0x40), 0x123, 1, 0});
+    spec.manufacturer.regions.push_back({static_cast<uint8_t>(i),
+                                         sample::WindowAddress(kAllImage, i * 0x10000 + 0x40),
+                                         0x123, 1, 0});
   }
-  std::string path = WriteInput("box.bin", BuildFlashImage(spec));
+  std::string path = WriteInput("box.bin", sample::BuildFlashImage(spec));
   ASSERT_TRUE(Succeeded(Build(path, {"--model-id", "QV-REGIONS"})));
 
   HostileRun info = RunHostile("quorvane", {"info", Work() + "/box_Merge.bin", "--json"}, Work());
@@ -182,15 +183,15 @@ TEST_F(HostileManufacturerBlock, ARegionCountOf200ChecksTheRecordsThatExist) {
 }
 
 TEST_F(HostileManufacturerBlock, RegionsOverSixtyFourKiBGetTheCrcOfTheirWholeRange) {
-  ImageSpec spec = DefaultImageSpec(kFullImage);
+  sample::ImageSpec spec = sample::DefaultImageSpec(kFullImage);
   auto& regions = spec.manufacturer.regions;
-  regions.push_back({20, WindowAddress(kFullImage, 0x123450), 0x10001, 1, 0});
+  regions.push_back({20, sample::WindowAddress(kFullImage, 0x123450), 0x10001, 1, 0});
   // From the end of the manufacturer block (a region over the block cannot match the block
   // written after its CRC) to far past the end of the flash.
-  regions.push_back({21, WindowAddress(kFullImage, 0x6B0000), 0xFFFFFF, 1, 0});
-  regions.push_back(
-      {22, WindowAddress(kFullImage, 0x7F0000), 0x200000, 1, 0});  // past the end of the flash
-  std::string path = WriteInput("box.bin", BuildFlashImage(spec));
+  regions.push_back({21, sample::WindowAddress(kFullImage, 0x6B0000), 0xFFFFFF, 1, 0});
+  regions.push_back({22, sample::WindowAddress(kFullImage, 0x7F0000), 0x200000, 1,
+                     0});  // past the end of the flash
+  std::string path = WriteInput("box.bin", sample::BuildFlashImage(spec));
   ASSERT_TRUE(Succeeded(Build(path)));
 
   std::vector<uint8_t> merged = ReadWholeFile(Work() + "/box_Merge.bin");
@@ -215,12 +216,12 @@ TEST_F(HostileSettings, AnHttpcfgPartitionLargerThanItsSlotIsRefused) {
 }
 
 TEST_F(HostileSettings, AnHttpcfgThatOutgrowsItsSlotStopsStart) {
-  ImageSpec spec = DefaultImageSpec(kAppImage);
-  std::string text = SampleHttpCfg();
+  sample::ImageSpec spec = sample::DefaultImageSpec(kAppImage);
+  std::string text = sample::SampleHttpCfg();
   while (text.size() < kSlotSize - 60)
     text += "; padding that keeps the file just inside its slot\r\n";
   spec.partitions[kHttpCfg].data.assign(text.begin(), text.end());
-  std::string path = WriteInput("box.bin", BuildFlashImage(spec));
+  std::string path = WriteInput("box.bin", sample::BuildFlashImage(spec));
   EXPECT_TRUE(Succeeded(Info(path)));
   EXPECT_TRUE(Refused(Build(path, {"--http-manual-addr", std::string(200, 'h')}),
                       "httpcfg.ini has grown larger than the 51200 bytes of its partition!"));

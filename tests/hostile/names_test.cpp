@@ -8,7 +8,7 @@
 #include "platform/file.h"
 #include "platform/little_endian.h"
 #include "tests/hostile/hostile_support.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/test_images.h"
 #include "tests/support/test_pictures.h"
 
 namespace qv::testing {
@@ -53,7 +53,8 @@ TEST_F(HostileNames, AsImagePictureKeyAndWorkingDirectory) {
       SaveBitmap(logo, picture);
     }
     watched_.Watch(picture);
-    std::string key = WriteInput(name + " key.bin", RandomBytes(0x10000, static_cast<uint32_t>(i)));
+    std::string key =
+        WriteInput(name + " key.bin", sample::RandomBytes(0x10000, static_cast<uint32_t>(i)));
     const std::string work = Input("work " + name);
 
     HostileRun run = RunHostile("quorvane",
@@ -87,7 +88,7 @@ TEST_F(HostileNames, AsADownloadFileAndADatabase) {
     SCOPED_TRACE(name);
     std::string image = WriteInput(name + ".dld", SampleDownload(kAllImage));
     std::string database =
-        WriteInput(name + " db.bin", CodeLikeBytes(0x40000, static_cast<uint32_t>(i)));
+        WriteInput(name + " db.bin", sample::CodeLikeBytes(0x40000, static_cast<uint32_t>(i)));
     ASSERT_TRUE(Succeeded(Build(image, {"--default-db", database})));
     std::vector<uint8_t> converted;
     ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Work() + "/" + name + "_Merge.dld"), kAllImage,

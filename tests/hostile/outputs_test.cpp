@@ -3,11 +3,10 @@
 
 #include <filesystem>
 
-#include "app/form_main.h"
 #include "platform/file.h"
 #include "tests/hostile/hostile_support.h"
-#include "tests/support/fake_ui.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/form_driver.h"
+#include "tests/support/test_images.h"
 #include "workfiles/working_files.h"
 
 namespace qv::testing {
@@ -21,7 +20,7 @@ TEST_F(HostileOutputs, AnInputWhereAnOutputWouldGoIsNeverOverwritten) {
   // Sources in the working directory under the names of this build's outputs.
   std::string image = WriteInput("box.bin", SampleImage(kAllImage));
   const std::string database = Work() + "/box_Merge.bin";
-  WriteWholeFile(database, CodeLikeBytes(0x40000, 31));
+  WriteWholeFile(database, sample::CodeLikeBytes(0x40000, 31));
   InputFiles in_the_way;
   in_the_way.Watch(database);
   EXPECT_TRUE(
@@ -29,10 +28,10 @@ TEST_F(HostileOutputs, AnInputWhereAnOutputWouldGoIsNeverOverwritten) {
   EXPECT_TRUE(in_the_way.Unchanged());
   fs::remove(database);
 
-  DownloadSpec key_spec;
+  sample::DownloadSpec key_spec;
   key_spec.variant = kKeyDownload;
   const std::string key = Work() + "/box_Merge.dld";
-  WriteWholeFile(key, BuildDownload(RandomBytes(0x10000, 32), key_spec));
+  WriteWholeFile(key, sample::BuildDownload(sample::RandomBytes(0x10000, 32), key_spec));
   watched_.Watch(key);
   EXPECT_TRUE(Refused(Build(image, {"--key", key}), "box_Merge.dld would be overwritten"));
   EXPECT_TRUE(watched_.Unchanged());
@@ -42,7 +41,7 @@ TEST_F(HostileOutputs, AnInputWhereAnOutputWouldGoIsNeverOverwritten) {
 TEST_F(HostileOutputs, AFailedBuildLeavesNoMergedImage) {
   // A key block that asks to be compressed but does not compress: Start stops at the key.
   std::string image = WriteInput("box.bin", SampleImage(kAllImage));
-  std::vector<uint8_t> key = RandomBytes(0x10000, 33);
+  std::vector<uint8_t> key = sample::RandomBytes(0x10000, 33);
   key[80] = 1, key[81] = key[82] = key[83] = 0;
   EXPECT_TRUE(
       Refused(Build(image, {"--key", WriteInput("key.bin", key)}), "Compress key file failed..."));
@@ -51,24 +50,17 @@ TEST_F(HostileOutputs, AFailedBuildLeavesNoMergedImage) {
 
 TEST_F(HostileOutputs, AConverterEndedPartWayLeavesNothingOfItsDownload) {
   // A converter that writes part of the download under its temporary name and then hangs.
-  TempDir work;
-  FakeUi ui;
-  auto job = std::make_unique<JobState>();
-  TFormMain form(ui, *job, FormOptions{work.path() + "/", "", 1500});
-  form.FormCreate(nullptr);
+  FormDriver driver(1500);
   std::string image = WriteInput("box.bin", SampleImage(kAppImage));
-  ui.answers.push_back(image);
-  form.SB_OpenFileClick(&form.SB_OpenFile);
-  const std::string converter = work.File(kBinToDldProgram);
-  WriteWholeFile(converter, std::vector<uint8_t>{});
+  driver.Open(image);
+  ASSERT_TRUE(driver.form().SB_Start.enabled);
+  const std::string converter = driver.Work(kBinToDldProgram);
   std::string script =
       "#!/bin/sh\nhead -c 1000 \"$3\" > \"${3%bin}dld.part999-0\"\nexec sleep 60\n";
-  WriteWholeFile(converter,
-                 std::span(reinterpret_cast<const uint8_t*>(script.data()), script.size()));
+  WriteWholeFile(converter, BytesOf(script));
   ::chmod(converter.c_str(), 0755);
-  form.SB_StartClick(&form.SB_Start);
-  EXPECT_EQ(ui.TakeMessages(), std::vector<std::string>{"Quorvane: Create file failed!"});
-  EXPECT_EQ(ResultLikeFiles(work.path()), std::vector<std::string>{});
+  EXPECT_EQ(driver.Start(), std::vector<std::string>{"Quorvane: Create file failed!"});
+  EXPECT_EQ(ResultLikeFiles(driver.working_directory()), std::vector<std::string>{});
   EXPECT_TRUE(watched_.Unchanged());
 }
 
