@@ -43,7 +43,12 @@ Result<ImageFile> ReadFlashImageFile(File& file, int64_t size) {
         "a flash image is 0x660000, 0x7B0000 or 0x800000 bytes long; this file has " + Hex(size));
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  bytes.resize(file.ReadAt(0, bytes));
+  const size_t read = file.ReadAt(0, bytes);
+  if (read != bytes.size()) {
+    return Fail(
+        "file size", static_cast<int64_t>(read),
+        "the file ended at " + Hex(read) + " while it was read; it had " + Hex(size) + " bytes");
+  }
   return ImageFile{ImageFileKind::kFlashImage, variant, std::move(bytes)};
 }
 

@@ -13,8 +13,8 @@
 #include "download/crc32_fold.h"
 #include "download/download_file.h"
 #include "platform/file.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_images.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ using qv::bench::MedianSeconds;
 volatile uint32_t sink;
 
 void BenchCrc() {
-  std::vector<uint8_t> data = qv::testing::RandomBytes(8 << 20, 42);
+  std::vector<uint8_t> data = qv::sample::RandomBytes(8 << 20, 42);
   double sliced = MedianSeconds(15, [&] { sink = qv::Crc32Update(qv::kCrc32Initial, data); });
   double bytewise = MedianSeconds(5, [&] { sink = qv::Crc32Bytewise(qv::kCrc32Initial, data); });
   double mib = data.size() / double(1 << 20);
@@ -35,10 +35,10 @@ void BenchCrc() {
 }
 
 void BenchConvert() {
-  qv::testing::ImageSpec spec = qv::testing::DefaultImageSpec(qv::kFullImage);
-  std::vector<uint8_t> image = qv::testing::BuildFlashImage(spec);
+  qv::sample::ImageSpec spec = qv::sample::DefaultImageSpec(qv::kFullImage);
+  std::vector<uint8_t> image = qv::sample::BuildFlashImage(spec);
   std::vector<uint8_t> download =
-      qv::testing::BuildDownload(image, qv::testing::DownloadSpecFor(spec));
+      qv::sample::BuildDownload(image, qv::sample::DownloadSpecFor(spec));
   qv::testing::TempDir dir;
   std::string input = dir.File("box.dld");
   std::string output = dir.File("Temp_DldToBin.bin");
@@ -63,7 +63,7 @@ void BenchConvert() {
   // conversion writes a new file, as it does in the tool.
   double convert = MedianSeconds(
       21, [&] { qv::RemoveFile(output); },
-      [&] { ok = ok && qv::ConvertDownload(input, qv::kFullImage, output).ok; });
+      [&] { ok = ok && qv::ConvertDownload(input, qv::kFullImage, output).has_value(); });
   std::printf("full-image download: %zu bytes, %zu sectors -> 0x%X-byte image%s\n", download.size(),
               payloads.size(), 0x800000, ok ? "" : "  (CONVERSION FAILED)");
   std::printf("  bare LZO1X decompression  %7.2f ms\n", bare * 1e3);

@@ -1,7 +1,7 @@
 // Times the whole bin-to-download conversion against lzop -1 compressing the same file.
 //
 // One 8 MiB full image of realistic content (code-like data, erased space, incompressible
-// stretches) from the test image builder; both programs run as processes on it, alternately,
+// stretches) from the sample image builder; both programs run as processes on it, alternately,
 // several times; the medians are compared. The goal is a conversion in at most 0.8 times
 // lzop's time.
 //
@@ -14,16 +14,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/job_state.h"
 #include "download/download_file.h"
+#include "image/flash_image.h"
 #include "image/manufacturer_block.h"
 #include "platform/file.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_images.h"
 #include "workfiles/header_configs.h"
 
 extern char** environ;
@@ -68,15 +67,12 @@ int main(int argc, char** argv) {
   qv::testing::TempDir dir;
   const std::string image_path = dir.File("box_Merge.bin");
   const std::vector<uint8_t> image =
-      qv::testing::BuildFlashImage(qv::testing::DefaultImageSpec(qv::kFullImage));
+      qv::sample::BuildFlashImage(qv::sample::DefaultImageSpec(qv::kFullImage));
   qv::testing::WriteBytes(image_path, image);
 
-  auto job = std::make_unique<qv::JobState>();
-  job->partition_count = qv::PartitionCountOfVariant(qv::kFullImage);
-  qv::ReadManufacturerBlock(*job, image_path);
-  qv::BuildManufacturerCfgLines(*job);
   std::string manufacturer;
-  for (const std::string& line : job->manufacturer_cfg_lines)
+  for (const std::string& line : qv::ManufacturerCfgLines(
+           qv::DecodeManufacturerBlockAt(image, *qv::LayoutOf(qv::kFullImage))))
     manufacturer += line + "\r\n";
   qv::testing::WriteBytes(dir.File("manufacturer.cfg"),
                           std::vector<uint8_t>(manufacturer.begin(), manufacturer.end()));
@@ -99,11 +95,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<uint8_t> back;
-  qv::ConversionResult result = qv::ConvertDownloadBytes(
+  const qv::Result<void> result = qv::ConvertDownloadBytes(
       qv::testing::ReadBytes(dir.File("box_Merge.dld")), qv::kFullImage, back);
   if (!result || back != image) {
     std::fprintf(stderr, "bench_bintodld: the download does not convert back: %s\n",
-                 result.problem.c_str());
+                 result ? "the image differs" : result.error().text.c_str());
     return 1;
   }
 

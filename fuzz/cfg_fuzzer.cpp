@@ -37,10 +37,6 @@ const std::vector<uint8_t>& SmallImage() {
   return image;
 }
 
-std::span<const uint8_t> BytesOf(std::string_view text) {
-  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,8 +1,5 @@
 #include "fuzz/fuzz_support.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 
@@ -34,27 +31,6 @@ const std::string& ScratchDirectory() {
   path = pattern + "/";
   std::atexit(RemoveScratch);
   return path;
-}
-
-MemoryFile::MemoryFile(std::span<const uint8_t> bytes) {
-  fd_ = ::memfd_create("quorvane-fuzz", 0);
-  if (fd_ < 0) std::abort();
-  path_ = "/proc/self/fd/" + std::to_string(fd_);
-  WriteAt(0, bytes);
-}
-
-MemoryFile::~MemoryFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-void MemoryFile::WriteAt(uint64_t offset, std::span<const uint8_t> bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n =
-        ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-    if (n <= 0) std::abort();
-    done += static_cast<size_t>(n);
-  }
 }
 
 }  // namespace qv::fuzz

@@ -1,13 +1,14 @@
-// The readers of a flash image together, as opening one runs them: boot area, partition
-// directory, the directory check, partitions, manufacturer block and its manufacturer.cfg
-// lines, model id, httpcfg.ini and the HTTP settings; then the manufacturer block written back
-// over a copy of the image (region CRCs over whatever the records say).
+// The readers of a flash image together, as opening one runs them: the image parsed (partition
+// directory, the directory check, manufacturer block), the views of its boot area, partitions,
+// model id and httpcfg.ini, the HTTP settings and the manufacturer.cfg lines; then the
+// manufacturer block sealed over a copy of the image (region CRCs over whatever the records
+// say).
 //
-// The image is a sound one from the test image builder (TemplateImageSpec) with the input laid
-// over it, so the fuzzer starts from a sound image and reaches deep states at once:
+// The image is a sound one from the sample image builder (TemplateImageSpec) with the input
+// laid over it, so the fuzzer starts from a sound image and reaches deep states at once:
 //   byte 0         bits 0-1: variant (app, all, full, all); bit 2: also build a merged image
-//                  from a sound directory (large partitions, settings stored, small partitions
-//                  re-packed, manufacturer block sealed)
+//                  from an accepted image (new database and key regions, settings stored,
+//                  small partitions re-packed, manufacturer block sealed)
 //   next 3,844     laid over the partition directory
 //   next 4,096     laid over the manufacturer block
 //   the rest       laid over the data of the "httpcfg" partition (at most 51,200 bytes)
@@ -16,54 +17,49 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "app/job_state.h"
-#include "fuzz/fuzz_support.h"
 #include "fuzz/image_template.h"
+#include "image/flash_image.h"
 #include "image/manufacturer_block.h"
 #include "image/merged_image.h"
 #include "image/partition_directory.h"
-#include "image/partitions.h"
+#include "image/partition_edits.h"
 #include "image/settings.h"
 #include "image/variant.h"
 #include "platform/file.h"
-#include "tests/support/image_builder.h"
+#include "platform/little_endian.h"
+#include "sample/image_builder.h"
 
 namespace {
 
 using namespace qv;
 
-// A sound image of one variant, and two files holding it: the working image the readers
-// read and a copy the manufacturer block is written into.
+// A sound image of one variant, where its "httpcfg" partition lies, and a copy that the
+// manufacturer block is sealed over.
 struct Template {
   explicit Template(Variant v)
-      : variant(v),
-        image(testing::BuildFlashImage(fuzz::TemplateImageSpec(v))),
-        working(image),
-        copy(image) {
+      : variant(v), image(sample::BuildFlashImage(fuzz::TemplateImageSpec(v))), copy(image) {
     const VariantLayout& layout = *LayoutOf(variant);
-    PartitionDirectory directory;
-    directory.Decode(std::span(image).subspan(layout.directory_offset).first<kDirectorySize>());
+    const PartitionDirectory directory = DecodeDirectoryAt(image, layout);
     for (int i = 0; i < directory.UsableCount(); ++i) {
       if (directory.entries[i].NameIs("httpcfg"))
         httpcfg_offset = layout.area_base + directory.entries[i].offset;
     }
   }
 
-  // Puts the template's own bytes back over a stretch that an input changed.
-  void Restore(fuzz::MemoryFile& file, uint32_t offset, size_t length) const {
-    file.WriteAt(offset, std::span(image).subspan(offset, length));
+  // Puts the template's own bytes back over a stretch that was changed.
+  void Restore(std::vector<uint8_t>& bytes, uint32_t offset, size_t length) const {
+    std::copy_n(image.begin() + offset, length, bytes.begin() + offset);
   }
 
   Variant variant;
   std::vector<uint8_t> image;
-  fuzz::MemoryFile working;
-  fuzz::MemoryFile copy;
+  std::vector<uint8_t> copy;
   uint32_t httpcfg_offset = 0;
 };
 
@@ -74,50 +70,83 @@ Template& TemplateOf(Variant variant) {
   return *templates[index];
 }
 
-// The one job of the run, back in its reset state. The buffers are erased with memset: the
-// job reset's own byte loops, built with the undefined-behaviour checks, would take most of
-// each run. Everything else the readers below fill themselves.
-JobState& ResetJob() {
-  static JobState* job = new JobState();
-  for (std::vector<uint8_t>* buffer :
-       {&job->app_code, &job->audio_firmware, &job->video_firmware, &job->slots, &job->boot_area}) {
-    std::memset(buffer->data(), 0xFF, buffer->size());
-  }
-  job->manufacturer.Fill(0xFF);
-  job->directory.Fill(0xFF);
-  for (std::string& setting : job->http_settings)
-    setting.clear();
-  return *job;
+bool Inside(std::span<const uint8_t> view, std::span<const uint8_t> bytes) {
+  return view.empty() ||
+         (view.data() >= bytes.data() && view.data() + view.size() <= bytes.data() + bytes.size());
 }
 
-// Start without the converters: the merged image from the job, a new default database and
-// key block in their regions, settings stored, the small partitions re-packed and the
-// manufacturer block sealed. Every partition the new directory lists must then read back from
-// the merged image as the job holds it: nothing written later may have landed on one.
-void BuildMerged(JobState& job, const VariantLayout& layout) {
-  const std::string merged = fuzz::ScratchDirectory() + "merged.bin";
-  if (!BuildMergedImage(job, merged)) __builtin_trap();
-  {
-    File file = File::Open(merged, File::Mode::kReadWrite);
-    file.WriteAt(layout.default_region, std::vector<uint8_t>(kDefaultRegionSize, 0xDB));
-    file.WriteAt(layout.key_region, std::vector<uint8_t>(kKeyRegionSize, 0x4B));
+// Every view of an accepted image lies inside its bytes, and what the tool makes of them.
+void ReadViews(const FlashImage& image) {
+  const std::span<const uint8_t> bytes = image.bytes();
+  const PartitionDirectory& directory = image.directory();
+  for (int i = 0; i < directory.UsableCount(); ++i) {
+    const DirectoryEntry& entry = directory.entries[i];
+    // Parse promised this before any view is taken.
+    if (uint64_t{image.layout().area_base} + entry.offset + entry.Length() > bytes.size())
+      __builtin_trap();
+    std::span<const uint8_t> partition = image.Partition(i);
+    if (partition.size() != entry.Length() || !Inside(partition, bytes)) __builtin_trap();
   }
-  StoreSetting(job, 0, "QV-FUZZ-0001");
-  StoreSetting(job, 1, "http://updates.example.net/stb/");
-  StoreSetting(job, 7, "key_fuzz.dld");
-  RepackResult repacked = WritePartitionsAndDirectory(job, merged);
-  WriteManufacturerBlock(job, merged);
-  if (!repacked) return;
+  if (!Inside(image.BootArea(), bytes)) __builtin_trap();
+  const std::string model_id = ModelIdText(image.ModelId());
+  if (model_id.find('\0') != std::string::npos) __builtin_trap();
+  if (std::optional<std::span<const uint8_t>> httpcfg = image.HttpCfg()) {
+    if (!Inside(*httpcfg, bytes)) __builtin_trap();
+    ReadHttpSettings(std::string(httpcfg->begin(), httpcfg->end()));
+  }
+  ManufacturerCfgLines(image.manufacturer());
+}
 
-  File file = File::Open(merged, File::Mode::kRead);
-  if (FindDirectoryProblem(job, file.Size())) __builtin_trap();  // still sound
-  std::vector<uint8_t> bytes;
-  for (int i = 0; i < job.directory.UsableCount(); ++i) {
-    const DirectoryEntry& entry = job.directory.entries[i];
-    std::span<const uint8_t> held = PartitionBuffer(job, i).first(entry.Length());
-    bytes.assign(held.size(), 0);
-    file.ReadAt(int64_t{layout.area_base} + entry.offset, bytes);
-    if (!std::equal(bytes.begin(), bytes.end(), held.begin())) __builtin_trap();
+// Start without the converters: the merged image from the accepted image, with a new default
+// database and key block, the model id and two HTTP settings stored as Start stores them. The
+// merged image must parse again, and every partition its directory lists must read back from
+// its bytes as the edits hold it: nothing written later may have landed on one.
+void BuildMerged(const FlashImage& image) {
+  const VariantLayout& layout = image.layout();
+  Replacements replacements(image);
+  replacements.default_database.emplace(kDefaultRegionSize, 0xDB);
+  replacements.key_block.emplace(kKeyRegionSize, 0x4B);
+  PartitionEdits& partitions = replacements.partitions;
+  if (!partitions.StoreModelId("QV-FUZZ-0001")) __builtin_trap();
+  std::string ini;
+  if (std::optional<std::span<const uint8_t>> httpcfg = image.HttpCfg())
+    ini.assign(httpcfg->begin(), httpcfg->end());
+  HttpSettings settings = ReadHttpSettings(ini);
+  for (auto [kind, text] :
+       {std::pair{SettingKind::kHttpManualAddr, "http://updates.example.net/stb/"},
+        std::pair{SettingKind::kAutoKey, "key_fuzz.dld"}}) {
+    settings[static_cast<size_t>(IndexOf(kind) - 1)] = text;
+    ini = WriteHttpSettings(ini, settings);
+    if (!partitions.StoreHttpCfg(BytesOf(ini))) return;  // Start stops: httpcfg.ini too large
+  }
+
+  Result<std::vector<uint8_t>> merged = BuildMergedImage(image, replacements);
+  if (!merged) {
+    if (merged.error().text.empty()) __builtin_trap();
+    return;  // the re-packed partitions do not fit: Start stops, nothing is written
+  }
+  if (merged->size() < layout.file_size) __builtin_trap();
+  if (!std::all_of(merged->begin() + layout.default_region,
+                   merged->begin() + layout.default_region + kDefaultRegionSize,
+                   [](uint8_t b) { return b == 0xDB; }) ||
+      !std::all_of(merged->begin() + layout.key_region,
+                   merged->begin() + layout.key_region + kKeyRegionSize,
+                   [](uint8_t b) { return b == 0x4B; })) {
+    __builtin_trap();
+  }
+
+  Result<FlashImage> reparsed = FlashImage::Parse(std::move(*merged), image.variant());
+  if (!reparsed) __builtin_trap();  // still sound
+  const PartitionDirectory& directory = reparsed->directory();
+  if (directory.entry_count != partitions.directory().entry_count) __builtin_trap();
+  for (int i = 0; i < directory.UsableCount(); ++i) {
+    std::span<const uint8_t> written = reparsed->Partition(i);
+    std::span<const uint8_t> held = partitions.Data(i);
+    if (!std::equal(written.begin(), written.end(), held.begin(), held.end())) __builtin_trap();
+  }
+  if (ReadLe32(&reparsed->bytes()[layout.manufacturer_offset + kBlockCrcOffset]) !=
+      BlockCrcInImage(reparsed->bytes(), layout)) {
+    __builtin_trap();
   }
 }
 
@@ -130,46 +159,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool build = (data[0] & 4) != 0;
   const VariantLayout& layout = *LayoutOf(model.variant);
 
-  struct Stretch {
-    uint32_t offset;
-    size_t length;
-  };
-  std::vector<Stretch> changed;
+  std::vector<uint8_t> bytes = model.image;
   size_t at = 1;
   for (auto [offset, capacity] :
        {std::pair<uint32_t, size_t>{layout.directory_offset, kDirectorySize},
         {layout.manufacturer_offset, kManufacturerBlockSize},
         {model.httpcfg_offset, kSlotSize}}) {
     size_t length = std::min(capacity, size - at);
-    model.working.WriteAt(offset, std::span(data + at, length));
-    changed.push_back({offset, length});
+    std::copy_n(data + at, length, bytes.begin() + offset);
     at += length;
   }
 
-  JobState& job = ResetJob();
-  job.partition_count = PartitionCountOfVariant(model.variant);
-  job.working_directory = fuzz::ScratchDirectory();
-  job.working_image_path = model.working.path();
-  const std::string& path = job.working_image_path;
+  // What `quorvane info` shows of any image, and the check that opening makes.
+  const PartitionDirectory directory = DecodeDirectoryAt(bytes, layout);
+  const ManufacturerBlock manufacturer = DecodeManufacturerBlockAt(bytes, layout);
+  ManufacturerCfgLines(manufacturer);
+  const std::optional<Error> problem =
+      FindDirectoryProblem(directory, layout, static_cast<int64_t>(bytes.size()));
 
-  ReadBootArea(job, path);
-  ReadPartitionDirectory(job, path);
-  std::optional<std::string> problem = FindDirectoryProblem(job, layout.file_size);
-  // Opening refuses an unsafe directory, but the readers stay inside their buffers whatever
-  // the directory says.
-  ReadPartitions(job, path);
-  ReadManufacturerBlock(job, path);
-  BuildManufacturerCfgLines(job);
-  ReadModelId(job, path);
-  RemoveFile(job.working_directory + kHttpCfgFileName);
-  ExtractHttpCfg(job);
-  LoadHttpSettings(job);
-
-  WriteManufacturerBlock(job, model.copy.path());
+  // The manufacturer block as the input gives it, sealed over the template's image.
+  ManufacturerBlock sealed = manufacturer;
+  SealManufacturerBlock(sealed, layout, model.copy);
+  if (ReadLe32(&model.copy[layout.manufacturer_offset + kBlockCrcOffset]) !=
+      BlockCrcInImage(model.copy, layout)) {
+    __builtin_trap();
+  }
   model.Restore(model.copy, layout.manufacturer_offset, kManufacturerBlockSize);
-  if (build && !problem) BuildMerged(job, layout);
 
-  for (const Stretch& stretch : changed)
-    model.Restore(model.working, stretch.offset, stretch.length);
+  // Opening accepts exactly the images whose directory is sound, and refuses the others with
+  // the check's own sentence.
+  Result<FlashImage> image = FlashImage::Parse(std::move(bytes), model.variant);
+  if (image.has_value() == problem.has_value()) __builtin_trap();
+  if (!image) {
+    if (image.error().text != problem->text || image.error().text.empty()) __builtin_trap();
+    return 0;
+  }
+  ReadViews(*image);
+  if (build) BuildMerged(*image);
   return 0;
 }

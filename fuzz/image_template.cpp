@@ -2,8 +2,8 @@
 
 namespace qv::fuzz {
 
-testing::ImageSpec TemplateImageSpec(Variant variant) {
-  testing::ImageSpec spec = testing::DefaultImageSpec(variant);
+sample::ImageSpec TemplateImageSpec(Variant variant) {
+  sample::ImageSpec spec = sample::DefaultImageSpec(variant);
   // "appcode", "fw_audio" and "fw_video" come first, with the regions 0 to 2 over them.
   const uint32_t lengths[] = {0x6000, 0x3000, 0x2800};
   for (size_t i = 0; i < 3; ++i) {

@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets into <directory>/<target>/: images and download
-// files from the test image builder, the tool's own configuration and parameter files, and
+// files from the sample image builder, the tool's own configuration and parameter files, and
 // pictures made in code. Run once to start the corpora; the fuzzers grow them.
 //   make_fuzz_seeds fuzz/corpus
 #include <cstdio>
@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "app/job_state.h"
 #include "fuzz/image_template.h"
+#include "image/flash_image.h"
 #include "image/manufacturer_block.h"
 #include "image/partition_directory.h"
 #include "image/variant.h"
 #include "platform/bitmap.h"
 #include "platform/file.h"
 #include "platform/little_endian.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/test_images.h"
 #include "tests/support/test_pictures.h"
 #include "workfiles/header_configs.h"
 #include "workfiles/parameter_files.h"
@@ -51,13 +51,13 @@ void DownloadSeeds() {
     Variant variant = variants[index];
     uint32_t length = ErasedBlockCount(variant) * kBlockSize;
     std::vector<uint8_t> image(length, 0xFF);
-    std::vector<uint8_t> varied = testing::CodeLikeBytes(0x3000, 7 + index);
+    std::vector<uint8_t> varied = sample::CodeLikeBytes(0x3000, 7 + index);
     std::copy(varied.begin(), varied.end(), image.begin());
     if (length > 0x10000) std::copy(varied.begin(), varied.end(), image.end() - 0x3000);
-    testing::DownloadSpec spec;
+    sample::DownloadSpec spec;
     spec.variant = variant;
     Seed("download", testing::VariantLabel(variant),
-         Prefixed(index, testing::BuildDownload(image, spec)));
+         Prefixed(index, sample::BuildDownload(image, spec)));
   }
 }
 
@@ -66,7 +66,7 @@ void DownloadSeeds() {
 void ImageSeeds() {
   for (uint8_t index = 0; index < 3; ++index) {
     Variant variant = std::array{kAppImage, kAllImage, kFullImage}[index];
-    std::vector<uint8_t> image = testing::BuildFlashImage(fuzz::TemplateImageSpec(variant));
+    std::vector<uint8_t> image = sample::BuildFlashImage(fuzz::TemplateImageSpec(variant));
     const VariantLayout& layout = *LayoutOf(variant);
     std::vector<uint8_t> input;
     input.insert(input.end(), image.begin() + layout.directory_offset,
@@ -91,13 +91,9 @@ void ImageSeeds() {
 // manufacturer.cfg of the sample image, a zero byte, then a configuration: the three the tool
 // ships, and small ones whose sectors the fuzz target's 256 KiB image can fill.
 void CfgSeeds() {
-  auto job = std::make_unique<JobState>();
-  std::vector<uint8_t> image = testing::BuildFlashImage(testing::DefaultImageSpec(kAppImage));
-  job->manufacturer.Decode(
-      std::span(image).subspan(kAppLayout.manufacturer_offset).first<kManufacturerBlockSize>());
-  BuildManufacturerCfgLines(*job);
+  std::vector<uint8_t> image = sample::BuildFlashImage(sample::DefaultImageSpec(kAppImage));
   std::string manufacturer;
-  for (const std::string& line : job->manufacturer_cfg_lines)
+  for (const std::string& line : ManufacturerCfgLines(DecodeManufacturerBlockAt(image, kAppLayout)))
     manufacturer += line + "\r\n";
   for (const HeaderConfig& config : HeaderConfigs()) {
     Seed("cfg", std::string(config.name), manufacturer + '\0' + std::string(config.text));
@@ -228,7 +224,7 @@ void PictureSeeds() {
 // httpcfg.ini texts with the section, key and value the target writes in front, each ended by
 // a zero byte.
 void IniSeeds() {
-  std::string sample = testing::SampleHttpCfg();
+  const std::string httpcfg = sample::SampleHttpCfg();
   auto seed = [](const std::string& name, std::string_view section, std::string_view key,
                  std::string_view value, std::string_view text) {
     std::string input;
@@ -236,9 +232,9 @@ void IniSeeds() {
       (input += part) += '\0';
     Seed("ini", name, input + std::string(text));
   };
-  seed("manual-addr", "Http Manual cfg", "httpManualAddr", "http://new.example/", sample);
-  seed("auto-key", "http auto filename cfg", "AUTOKEY", "key.dld", sample);
-  seed("new-section", "Extra", "Name", "value", sample);
+  seed("manual-addr", "Http Manual cfg", "httpManualAddr", "http://new.example/", httpcfg);
+  seed("auto-key", "http auto filename cfg", "AUTOKEY", "key.dld", httpcfg);
+  seed("new-section", "Extra", "Name", "value", httpcfg);
   seed("empty-file", "Http Auto cfg", "httpAutoAddr", "http://a/", "");
   seed("no-line-end", "S", "k", "v", "[S]\r\nk=old\r\nother=1");
 }

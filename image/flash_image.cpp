@@ -101,10 +101,12 @@ Result<FlashImage> FlashImage::Parse(std::vector<uint8_t> bytes, Variant variant
     return Fail("variant", -1,
                 "image variant " + std::to_string(variant) + " is not a flash image variant");
   }
-  if (bytes.size() < layout->manufacturer_offset + kManufacturerBlockSize) {
+  // Every range the layout names lies inside the variant's size; a converted download may
+  // reach further, never less far.
+  if (bytes.size() < layout->file_size) {
     return Fail("file size", -1,
-                "the image has " + Hex(bytes.size()) + " bytes, too few to hold its " +
-                    "manufacturer block at file offset " + Hex(layout->manufacturer_offset));
+                "the image has " + Hex(bytes.size()) + " bytes, fewer than the " +
+                    Hex(layout->file_size) + " of its variant");
   }
   FlashImage image(std::move(bytes), *layout);
   if (std::optional<Error> problem = FindDirectoryProblem(
@@ -131,6 +133,7 @@ std::span<const uint8_t> FlashImage::BootArea() const {
 }
 
 std::span<const uint8_t> FlashImage::Range(uint32_t offset, uint32_t length) const {
+  // The layout's ranges all lie inside the variant's size, which Parse made sure of.
   return std::span(bytes_).subspan(offset, length);
 }
 

@@ -21,8 +21,8 @@ class FlashImage {
  public:
   // Parses the bytes of an image of `variant` (5, 6 or 7): a flash image file, or the image a
   // download file converts into (which may reach past the variant's size). Fails for another
-  // variant, for bytes too short to hold the variant's directory and manufacturer block, and
-  // for a directory that is unsafe to work with (FindDirectoryProblem).
+  // variant, for bytes fewer than the variant's size, and for a directory that is unsafe to
+  // work with (FindDirectoryProblem).
   [[nodiscard]] static Result<FlashImage> Parse(std::vector<uint8_t> bytes, Variant variant);
 
   Variant variant() const { return layout_->variant; }
@@ -36,7 +36,7 @@ class FlashImage {
   std::span<const uint8_t> Partition(int index) const;
   // The first 0x50000 bytes of a full image; empty for the other variants.
   std::span<const uint8_t> BootArea() const;
-  // A range of the file, such as a carried range or the key region.
+  // A range of the file inside the variant's size, such as a carried range or the key region.
   std::span<const uint8_t> Range(uint32_t offset, uint32_t length) const;
 
   // The bytes of every "modelid" partition, one after the other.

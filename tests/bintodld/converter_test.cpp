@@ -7,15 +7,15 @@
 #include <map>
 #include <sstream>
 
-#include "app/job_state.h"
 #include "download/crc32.h"
 #include "download/download_file.h"
+#include "image/flash_image.h"
 #include "image/manufacturer_block.h"
 #include "platform/file.h"
 #include "platform/little_endian.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_images.h"
 #include "workfiles/header_configs.h"
 
 namespace qv::bintodld {
@@ -24,7 +24,7 @@ namespace {
 using qv::testing::TempDir;
 
 struct Sample {
-  testing::ImageSpec spec;
+  sample::ImageSpec spec;
   std::vector<uint8_t> image;
 };
 
@@ -32,22 +32,20 @@ const Sample& SampleOf(Variant variant) {
   static std::map<Variant, Sample> samples;
   auto found = samples.find(variant);
   if (found == samples.end()) {
-    Sample sample{testing::DefaultImageSpec(variant), {}};
-    sample.image = testing::BuildFlashImage(sample.spec);
+    Sample sample{sample::DefaultImageSpec(variant), {}};
+    sample.image = sample::BuildFlashImage(sample.spec);
     found = samples.emplace(variant, std::move(sample)).first;
   }
   return found->second;
 }
 
-// manufacturer.cfg as the tool writes it for the image at `path`.
-void WriteManufacturerCfg(const std::string& image_path, Variant variant,
+// manufacturer.cfg as the tool writes it for `image`: its nine lines, each ended by CR LF.
+void WriteManufacturerCfg(const std::vector<uint8_t>& image, Variant variant,
                           const std::string& cfg_path) {
-  auto job = std::make_unique<JobState>();
-  job->partition_count = PartitionCountOfVariant(variant);
-  ReadManufacturerBlock(*job, image_path);
-  BuildManufacturerCfgLines(*job);
+  Result<FlashImage> parsed = FlashImage::Parse(image, variant);
+  ASSERT_TRUE(parsed) << parsed.error().text;
   std::string text;
-  for (const std::string& line : job->manufacturer_cfg_lines)
+  for (const std::string& line : ManufacturerCfgLines(parsed->manufacturer()))
     text += line + "\r\n";
   testing::WriteBytes(cfg_path, std::vector<uint8_t>(text.begin(), text.end()));
 }
@@ -128,7 +126,7 @@ TEST_P(RoundTrip, TheDownloadConvertsBackToTheImageByteForByte) {
   const Sample& sample = SampleOf(variant);
   TempDir dir;
   testing::WriteBytes(dir.File("box_Merge.bin"), sample.image);
-  WriteManufacturerCfg(dir.File("box_Merge.bin"), variant, dir.File("manufacturer.cfg"));
+  WriteManufacturerCfg(sample.image, variant, dir.File("manufacturer.cfg"));
   const HeaderConfig& config = *HeaderConfigFor(variant);
   WriteHeaderConfig(config, dir.File(std::string(config.name)));
 
@@ -141,13 +139,13 @@ TEST_P(RoundTrip, TheDownloadConvertsBackToTheImageByteForByte) {
   std::sort(expected_names.begin(), expected_names.end());
   EXPECT_EQ(FileNames(dir), expected_names);
 
-  ConversionResult back = ConvertDownload(dir.File("box_Merge.dld"), variant, dir.File("back.bin"));
-  ASSERT_TRUE(back) << back.problem;
+  Result<void> back = ConvertDownload(dir.File("box_Merge.dld"), variant, dir.File("back.bin"));
+  ASSERT_TRUE(back) << back.error().text;
   EXPECT_TRUE(testing::ReadBytes(dir.File("back.bin")) == sample.image);
 
   // The header: the manufacturer block's identity, the partition count, the file's own
   // length, and the CRC over bytes 3 to 74 taken after that length was written.
-  const testing::DownloadSpec expected = testing::DownloadSpecFor(sample.spec);
+  const sample::DownloadSpec expected = sample::DownloadSpecFor(sample.spec);
   ASSERT_GE(download.size(), 79u);
   EXPECT_TRUE(std::equal(expected.identity.begin(), expected.identity.end(), download.begin() + 3));
   EXPECT_EQ(download[59], expected.download_type);
@@ -167,7 +165,7 @@ TEST_P(RoundTrip, TheDownloadConvertsBackToTheImageByteForByte) {
   }
 
   // An independent writer of the same format, with the same compressor, agrees on every byte.
-  EXPECT_TRUE(download == testing::BuildDownload(sample.image, expected));
+  EXPECT_TRUE(download == sample::BuildDownload(sample.image, expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, RoundTrip, ::testing::Values(kAppImage, kAllImage, kFullImage),
@@ -175,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(Variants, RoundTrip, ::testing::Values(kAppImage, kAllI
 
 TEST(Bintodld, TracesEverySectorInOrder) {
   TempDir dir;
-  std::vector<uint8_t> image = testing::CodeLikeBytes(0x10000 + 0x2000, 3);
+  std::vector<uint8_t> image = sample::CodeLikeBytes(0x10000 + 0x2000, 3);
   testing::WriteBytes(dir.File("x.bin"), image);
   WriteText(dir.File("m.cfg"), kManufacturerCfg);
   WriteText(dir.File("h.cfg"), SmallCfg({0x10000, 0x2000}));
@@ -207,7 +205,7 @@ TEST(Bintodld, TransferUnitsCountWholeThousandsOfTheDataRecord) {
   std::vector<uint8_t> packed(4096);
   std::map<lzo_uint, std::vector<uint8_t>> by_length;
   for (size_t size = 940; size < 1000; ++size) {
-    std::vector<uint8_t> data = testing::RandomBytes(size, 7);
+    std::vector<uint8_t> data = sample::RandomBytes(size, 7);
     lzo_uint length = 0;
     lzo1x_1_compress(data.data(), data.size(), packed.data(), &length, work.data());
     by_length.emplace(length, std::move(data));
@@ -234,7 +232,7 @@ TEST(Bintodld, TransferUnitsCountWholeThousandsOfTheDataRecord) {
 // sector less than in the compressed form), whatever PARTITION_COUNT says.
 TEST(Bintodld, TheUncompressedFormCarriesTheRawSectors) {
   TempDir dir;
-  std::vector<uint8_t> image = testing::CodeLikeBytes(0x2000 + 0x1000, 8);
+  std::vector<uint8_t> image = sample::CodeLikeBytes(0x2000 + 0x1000, 8);
   testing::WriteBytes(dir.File("x.bin"), image);
   WriteText(dir.File("m.cfg"), kManufacturerCfg);
   std::string cfg = Replace(SmallCfg({0x2000, 0x1000}), "COMPRESS_FLAG = 1", "COMPRESS_FLAG = 0");
@@ -269,8 +267,7 @@ TEST(Bintodld, TheUncompressedFormCarriesTheRawSectors) {
 
 TEST(Bintodld, ImageNamesAndSurplusBytes) {
   TempDir dir;
-  std::vector<uint8_t> image =
-      testing::CodeLikeBytes(0x2000 + 100, 4);  // 100 bytes past the sector
+  std::vector<uint8_t> image = sample::CodeLikeBytes(0x2000 + 100, 4);  // 100 bytes past the sector
   testing::WriteBytes(dir.File("a.BIN"), image);
   testing::WriteBytes(dir.File("b.img"), image);
   WriteText(dir.File("m.cfg"), kManufacturerCfg);
@@ -297,7 +294,7 @@ TEST(Bintodld, ImageNamesAndSurplusBytes) {
 
 TEST(Bintodld, RunsAsAProgramWithItsExitStatus) {
   TempDir dir;
-  testing::WriteBytes(dir.File("x.bin"), testing::CodeLikeBytes(0x2000, 5));
+  testing::WriteBytes(dir.File("x.bin"), sample::CodeLikeBytes(0x2000, 5));
   WriteText(dir.File("m.cfg"), kManufacturerCfg);
   WriteText(dir.File("h.cfg"), SmallCfg({0x2000}));
 
@@ -321,7 +318,7 @@ TEST(Bintodld, RunsAsAProgramWithItsExitStatus) {
 class Refused : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::WriteBytes(dir_.File("x.bin"), testing::CodeLikeBytes(0x4000, 6));
+    testing::WriteBytes(dir_.File("x.bin"), sample::CodeLikeBytes(0x4000, 6));
     WriteText(dir_.File("m.cfg"), kManufacturerCfg);
     WriteText(dir_.File("h.cfg"), SmallCfg({0x2000, 0x2000}));
   }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "download/crc32.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/test_images.h"
 
 namespace qv {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 // initial one (a CRC continued from earlier pieces).
 TEST(Crc32Fold, BothWidthsAgreeWithBytewiseAtEveryLengthAlignmentAndRegister) {
   if (!crc32_fold::Available()) GTEST_SKIP() << "no carry-less multiplication on this processor";
-  const std::vector<uint8_t> data = testing::RandomBytes(5000, 21);
+  const std::vector<uint8_t> data = sample::RandomBytes(5000, 21);
   const uint32_t registers[] = {kCrc32Initial, 0, 0x04C11DB7, 0x80000001};
   for (size_t start : {0, 1, 7, 13}) {
     for (size_t length = crc32_fold::kMinimum; length <= 1200; ++length) {
@@ -34,7 +34,7 @@ TEST(Crc32Fold, ErasedAndLongInputs) {
   if (!crc32_fold::Available()) GTEST_SKIP() << "no carry-less multiplication on this processor";
   for (const std::vector<uint8_t>& data :
        {std::vector<uint8_t>(0x10000, 0xFF), std::vector<uint8_t>(0x2000, 0x00),
-        testing::CodeLikeBytes(300001, 2)}) {
+        sample::CodeLikeBytes(300001, 2)}) {
     const uint32_t expected = Crc32Bytewise(kCrc32Initial, data);
     EXPECT_EQ(crc32_fold::Update(kCrc32Initial, data), expected);
     if (crc32_fold::WideAvailable()) {

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/little_endian.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/test_images.h"
 
 namespace qv {
 namespace {
@@ -38,7 +38,7 @@ TEST(Crc32, TableEntryOneIsThePolynomial) {
 }
 
 TEST(Crc32, SlicedFormAgreesWithBytewiseAtEveryLengthAndAlignment) {
-  std::vector<uint8_t> data = testing::RandomBytes(300, 7);
+  std::vector<uint8_t> data = sample::RandomBytes(300, 7);
   for (size_t start = 0; start < 9; ++start) {
     for (size_t length = 0; start + length <= data.size(); length += (length < 40 ? 1 : 37)) {
       std::span<const uint8_t> piece(data.data() + start, length);
@@ -49,7 +49,7 @@ TEST(Crc32, SlicedFormAgreesWithBytewiseAtEveryLengthAndAlignment) {
 }
 
 TEST(Crc32, PiecesComposeToTheCrcOfTheWhole) {
-  std::vector<uint8_t> data = testing::RandomBytes(200000, 3);
+  std::vector<uint8_t> data = sample::RandomBytes(200000, 3);
   uint32_t whole = Crc32(data.data(), static_cast<int32_t>(data.size()));
   uint32_t pieces = kCrc32Initial;
   for (size_t at = 0; at < data.size(); at += 65536) {

@@ -9,16 +9,16 @@
 #include "download/crc32.h"
 #include "platform/file.h"
 #include "platform/little_endian.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_images.h"
 
 namespace qv {
 namespace {
 
-using testing::BuildDownload;
-using testing::BuildFlashImage;
-using testing::DefaultImageSpec;
-using testing::DownloadSpecFor;
+using sample::BuildDownload;
+using sample::BuildFlashImage;
+using sample::DefaultImageSpec;
+using sample::DownloadSpecFor;
 using testing::LocateRecords;
 using testing::RecordPlace;
 
@@ -32,7 +32,7 @@ const Sample& SampleOf(Variant variant) {
   static std::map<Variant, Sample> samples;
   auto found = samples.find(variant);
   if (found == samples.end()) {
-    testing::ImageSpec spec = DefaultImageSpec(variant);
+    sample::ImageSpec spec = DefaultImageSpec(variant);
     Sample sample;
     sample.image = BuildFlashImage(spec);
     sample.download = BuildDownload(sample.image, DownloadSpecFor(spec));
@@ -82,9 +82,9 @@ TEST_P(ConvertsEveryVariant, BackToTheImageByteForByte) {
   const Sample& sample = SampleOf(GetParam());
   testing::TempDir dir;
   WriteWholeFile(dir.File("box.dld"), sample.download);
-  ConversionResult result =
+  Result<void> result =
       ConvertDownload(dir.File("box.dld"), GetParam(), dir.File("Temp_DldToBin.bin"));
-  ASSERT_TRUE(result) << result.problem;
+  ASSERT_TRUE(result) << result.error().text;
   std::vector<uint8_t> converted = ReadWholeFile(dir.File("Temp_DldToBin.bin"));
   EXPECT_EQ(converted.size(), LayoutOf(GetParam())->file_size);
   EXPECT_TRUE(converted == sample.image);
@@ -114,7 +114,7 @@ TEST(ConvertDownload, AllImageHasFewerErasedBlocksThanSectorsAndPlacesTheSmallTo
   std::vector<uint8_t> image(0x7B0000, 0xFF);
   for (int k = 0; k < 8; ++k)
     std::fill_n(image.begin() + 0x7A0000 + k * 0x2000, 0x2000, uint8_t(0x10 + k));
-  testing::DownloadSpec spec;
+  sample::DownloadSpec spec;
   spec.variant = kAllImage;
   std::vector<uint8_t> converted;
   ASSERT_TRUE(ConvertDownloadBytes(BuildDownload(image, spec), kAllImage, converted));
@@ -124,15 +124,15 @@ TEST(ConvertDownload, AllImageHasFewerErasedBlocksThanSectorsAndPlacesTheSmallTo
 }
 
 TEST(ConvertDownload, KeyAndDefaultDatabaseDownloads) {
-  std::vector<uint8_t> key = testing::RandomBytes(0x10000, 5);
-  testing::DownloadSpec key_spec;
+  std::vector<uint8_t> key = sample::RandomBytes(0x10000, 5);
+  sample::DownloadSpec key_spec;
   key_spec.variant = kKeyDownload;
   std::vector<uint8_t> converted;
   ASSERT_TRUE(ConvertDownloadBytes(BuildDownload(key, key_spec), kKeyDownload, converted));
   EXPECT_TRUE(converted == key);
 
-  std::vector<uint8_t> database = testing::CodeLikeBytes(0x40000, 6);
-  testing::DownloadSpec database_spec;
+  std::vector<uint8_t> database = sample::CodeLikeBytes(0x40000, 6);
+  sample::DownloadSpec database_spec;
   database_spec.variant = kDefaultDownload;
   ASSERT_TRUE(
       ConvertDownloadBytes(BuildDownload(database, database_spec), kDefaultDownload, converted));
@@ -191,6 +191,23 @@ TEST(ConvertDownload, SurplusPairsAreIgnored) {
   EXPECT_TRUE(converted == SampleOf(kAppImage).image);
 }
 
+// A reader may stop reading a download file at the input bound: no conversion looks further,
+// so what lies past it (surplus pairs, or anything else) changes nothing.
+TEST(ConvertDownload, NothingPastTheInputBoundIsLookedAt) {
+  for (Variant variant : {kAppImage, kAllImage, kFullImage}) {
+    SCOPED_TRACE(testing::VariantLabel(variant));
+    std::vector<uint8_t> download = SampleOf(variant).download;
+    ASSERT_LE(download.size(), DownloadInputBound(variant));
+    download.resize(DownloadInputBound(variant), 0x33);
+    std::vector<uint8_t> converted;
+    ASSERT_TRUE(ConvertDownloadBytes(download, variant, converted));
+    EXPECT_TRUE(converted == SampleOf(variant).image);
+  }
+  // The largest records the limits allow, every one of them, fill the bound exactly.
+  EXPECT_EQ(DownloadInputBound(kKeyDownload),
+            size_t{3 + 0xFFFF} + (2 + 0xFF) + (1 + 3 + kRecordLimit + 4));
+}
+
 // Every kind of damage to a record makes the conversion fail with a message, never crash.
 class DamagedRecord : public ::testing::TestWithParam<size_t> {};
 
@@ -204,9 +221,11 @@ TEST_P(DamagedRecord, FlippedBitsInPayloadCrcOrTagFail) {
     std::vector<uint8_t> download = good;
     download[target] ^= 0x08;
     std::vector<uint8_t> converted;
-    ConversionResult result = ConvertDownloadBytes(download, kAppImage, converted);
-    EXPECT_FALSE(result) << "flipped byte " << target;
-    EXPECT_FALSE(result.problem.empty());
+    Result<void> result = ConvertDownloadBytes(download, kAppImage, converted);
+    ASSERT_FALSE(result) << "flipped byte " << target;
+    EXPECT_FALSE(result.error().text.empty());
+    EXPECT_FALSE(result.error().field.empty());
+    EXPECT_GE(result.error().offset, 0);
   }
 }
 
@@ -233,10 +252,9 @@ TEST(ConvertDownload, TruncationAtAnyPointFails) {
                               good.size() - 1};
   for (size_t cut : cuts) {
     std::vector<uint8_t> converted;
-    ConversionResult result =
-        ConvertDownloadBytes(std::span(good).first(cut), kAppImage, converted);
-    EXPECT_FALSE(result) << "cut at " << cut;
-    EXPECT_NE(result.problem.find("end"), std::string::npos) << result.problem;
+    Result<void> result = ConvertDownloadBytes(std::span(good).first(cut), kAppImage, converted);
+    ASSERT_FALSE(result) << "cut at " << cut;
+    EXPECT_NE(result.error().text.find("end"), std::string::npos) << result.error().text;
   }
 }
 
@@ -247,36 +265,38 @@ TEST(ConvertDownload, LengthFieldsOutsideTheLimitsFailWithoutReadingPastThem) {
 
   std::vector<uint8_t> short_length = download;
   short_length[places[1].offset + 1] = 3;
-  ConversionResult result = ConvertDownloadBytes(short_length, kKeyDownload, converted);
-  EXPECT_FALSE(result);
-  EXPECT_NE(result.problem.find("below 4"), std::string::npos) << result.problem;
+  Result<void> result = ConvertDownloadBytes(short_length, kKeyDownload, converted);
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().text.find("below 4"), std::string::npos) << result.error().text;
 
   // A payload one byte over the limit, present in full with a correct CRC.
   std::vector<uint8_t> huge = download;
   huge.resize(places[2].offset);
   AppendRecord(huge, kSectorDataTag, 3, std::vector<uint8_t>(kRecordLimit + 1, 0));
   result = ConvertDownloadBytes(huge, kKeyDownload, converted);
-  EXPECT_FALSE(result);
-  EXPECT_NE(result.problem.find("more than the limit"), std::string::npos) << result.problem;
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().text.find("more than the limit"), std::string::npos)
+      << result.error().text;
 }
 
 TEST(ConvertDownload, DecompressionFaultsFail) {
   std::vector<uint8_t> converted;
   // Data that decompresses past the 0x1E000-byte buffer.
   std::vector<uint8_t> big = Compress(std::vector<uint8_t>(kRecordLimit + 1, 0));
-  ConversionResult result = ConvertDownloadBytes(KeyDownloadWithData(big), kKeyDownload, converted);
-  EXPECT_FALSE(result);
-  EXPECT_NE(result.problem.find("more than"), std::string::npos) << result.problem;
+  Result<void> result = ConvertDownloadBytes(KeyDownloadWithData(big), kKeyDownload, converted);
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().text.find("more than"), std::string::npos) << result.error().text;
 
   // Input left after the end-of-stream marker, with the CRC made to match.
   std::vector<uint8_t> trailing = Compress(std::vector<uint8_t>(500, 7));
   trailing.push_back(0);
   result = ConvertDownloadBytes(KeyDownloadWithData(trailing), kKeyDownload, converted);
-  EXPECT_FALSE(result);
-  EXPECT_NE(result.problem.find("after the end-of-stream"), std::string::npos) << result.problem;
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().text.find("after the end-of-stream"), std::string::npos)
+      << result.error().text;
 
   // Not an LZO1X stream at all.
-  result = ConvertDownloadBytes(KeyDownloadWithData(testing::RandomBytes(300, 2)), kKeyDownload,
+  result = ConvertDownloadBytes(KeyDownloadWithData(sample::RandomBytes(300, 2)), kKeyDownload,
                                 converted);
   EXPECT_FALSE(result);
 }
@@ -288,9 +308,9 @@ TEST(ConvertDownload, FailureKeepsTheBlocksPlacedBeforeTheFaultOnDisk) {
   download[sector5_data.payload_offset() + 10] ^= 0xFF;
   testing::TempDir dir;
   WriteWholeFile(dir.File("bad.dld"), download);
-  ConversionResult result = ConvertDownload(dir.File("bad.dld"), kAppImage, dir.File("out.bin"));
-  EXPECT_FALSE(result);
-  EXPECT_NE(result.problem.find("sector 5"), std::string::npos) << result.problem;
+  Result<void> result = ConvertDownload(dir.File("bad.dld"), kAppImage, dir.File("out.bin"));
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().text.find("sector 5"), std::string::npos) << result.error().text;
   std::vector<uint8_t> out = ReadWholeFile(dir.File("out.bin"));
   ASSERT_EQ(out.size(), 0x660000u);
   const std::vector<uint8_t>& image = SampleOf(kAppImage).image;
@@ -301,10 +321,10 @@ TEST(ConvertDownload, FailureKeepsTheBlocksPlacedBeforeTheFaultOnDisk) {
 
 TEST(ConvertDownload, MissingInputFailsWithAnErasedOutput) {
   testing::TempDir dir;
-  ConversionResult result =
+  Result<void> result =
       ConvertDownload(dir.File("absent.dld"), kDefaultDownload, dir.File("out.bin"));
-  EXPECT_FALSE(result);
-  EXPECT_NE(result.problem.find("cannot be opened"), std::string::npos);
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().text.find("cannot be opened"), std::string::npos);
   std::vector<uint8_t> out = ReadWholeFile(dir.File("out.bin"));
   EXPECT_EQ(out.size(), 0x40000u);
   EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xFF; }));

@@ -8,15 +8,11 @@
 #include <optional>
 
 #include "download/download_file.h"
-#include "platform/file.h"
 #include "platform/little_endian.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/test_images.h"
 
 namespace qv {
 namespace {
-
-using testing::TempDir;
 
 bool AllErased(std::span<const uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; });
@@ -49,18 +45,17 @@ size_t StreamLength(const std::vector<uint8_t>& key_data) {
 // Random key data whose first `erased` bytes are 0xFF. LZO1X-1 finds the erased run at once
 // and copies the rest as literals, so each erased byte makes the stream one byte shorter.
 std::vector<uint8_t> MostlyRandomKey(size_t erased) {
-  std::vector<uint8_t> key = testing::RandomBytes(kKeyDataSize, 11);
+  std::vector<uint8_t> key = sample::RandomBytes(kKeyDataSize, 11);
   std::fill_n(key.begin(), erased, 0xFF);
   return key;
 }
 
-TEST(CompressKeyFile, AShortKeyIsExtendedWithErasedBytes) {
-  TempDir dir;
-  std::vector<uint8_t> key = testing::RandomBytes(100, 3);
-  testing::WriteBytes(dir.File("key.bin"), key);
-  ASSERT_TRUE(CompressKeyFile(dir.File("key.bin"), dir.File("Temp_KeyCompress.bin")));
+TEST(CompressKeyBlock, AShortKeyIsExtendedWithErasedBytes) {
+  std::vector<uint8_t> key = sample::RandomBytes(100, 3);
+  Result<std::vector<uint8_t>> compressed = CompressKeyBlock(key);
+  ASSERT_TRUE(compressed) << compressed.error().text;
 
-  std::vector<uint8_t> block = testing::ReadBytes(dir.File("Temp_KeyCompress.bin"));
+  const std::vector<uint8_t>& block = *compressed;
   ASSERT_EQ(block.size(), kKeyBlockSize);
   EXPECT_TRUE(AllErased(std::span(block).first(80)));
   EXPECT_EQ(ReadLe32(&block[80]), 1u);
@@ -71,21 +66,25 @@ TEST(CompressKeyFile, AShortKeyIsExtendedWithErasedBytes) {
   ASSERT_TRUE(data);
   EXPECT_TRUE(std::equal(key.begin(), key.end(), data->begin()));
   EXPECT_TRUE(AllErased(std::span(*data).subspan(100)));
-  EXPECT_TRUE(HasKeyBlockFlag(dir.File("Temp_KeyCompress.bin")));
+  EXPECT_TRUE(HasKeyBlockFlag(block));
+
+  // An empty key file is all erased key data.
+  Result<std::vector<uint8_t>> empty = CompressKeyBlock({});
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(KeyDataOf(*empty) == std::vector<uint8_t>(kKeyDataSize, 0xFF));
 }
 
-TEST(CompressKeyFile, OnlyTheFirst64KiBOfALongKeyAndAnErasedKeyCompressesToLittle) {
-  TempDir dir;
-  std::vector<uint8_t> key = testing::CodeLikeBytes(70000, 4);
-  testing::WriteBytes(dir.File("long.bin"), key);
-  ASSERT_TRUE(CompressKeyFile(dir.File("long.bin"), dir.File("out.bin")));
-  std::optional<std::vector<uint8_t>> data = KeyDataOf(testing::ReadBytes(dir.File("out.bin")));
+TEST(CompressKeyBlock, OnlyTheFirst64KiBOfALongKeyAndAnErasedKeyCompressesToLittle) {
+  std::vector<uint8_t> key = sample::CodeLikeBytes(70000, 4);
+  Result<std::vector<uint8_t>> compressed = CompressKeyBlock(key);
+  ASSERT_TRUE(compressed);
+  std::optional<std::vector<uint8_t>> data = KeyDataOf(*compressed);
   ASSERT_TRUE(data);
   EXPECT_TRUE(std::equal(data->begin(), data->end(), key.begin()));
 
-  testing::WriteBytes(dir.File("erased.bin"), std::vector<uint8_t>(kKeyDataSize, 0xFF));
-  ASSERT_TRUE(CompressKeyFile(dir.File("erased.bin"), dir.File("out.bin")));
-  std::vector<uint8_t> block = testing::ReadBytes(dir.File("out.bin"));
+  compressed = CompressKeyBlock(std::vector<uint8_t>(kKeyDataSize, 0xFF));
+  ASSERT_TRUE(compressed);
+  const std::vector<uint8_t>& block = *compressed;
   const uint32_t length = ReadLe32(&block[84]);
   EXPECT_LT(length, 1000u);
   EXPECT_TRUE(AllErased(std::span(block).first(80)));
@@ -93,7 +92,7 @@ TEST(CompressKeyFile, OnlyTheFirst64KiBOfALongKeyAndAnErasedKeyCompressesToLittl
   EXPECT_TRUE(KeyDataOf(block) == std::vector<uint8_t>(kKeyDataSize, 0xFF));
 }
 
-TEST(CompressKeyFile, AStreamMustFitTheBlockAfterItsHead) {
+TEST(CompressKeyBlock, AStreamMustFitTheBlockAfterItsHead) {
   // Keys whose streams are 65,448 bytes (the most that fit after the 88-byte head) and 65,449.
   std::map<size_t, size_t> erased_for_length;
   for (size_t erased = 200; erased < 500; ++erased) {
@@ -104,43 +103,35 @@ TEST(CompressKeyFile, AStreamMustFitTheBlockAfterItsHead) {
   const std::vector<uint8_t> fits = MostlyRandomKey(erased_for_length[kLongestKeyStream]);
   const std::vector<uint8_t> too_long = MostlyRandomKey(erased_for_length[kLongestKeyStream + 1]);
 
-  TempDir dir;
-  testing::WriteBytes(dir.File("fits.bin"), fits);
-  ASSERT_TRUE(CompressKeyFile(dir.File("fits.bin"), dir.File("out.bin")));
-  std::vector<uint8_t> block = testing::ReadBytes(dir.File("out.bin"));
-  EXPECT_EQ(block.size(), kKeyBlockSize);
-  EXPECT_EQ(ReadLe32(&block[84]), kLongestKeyStream);
-  EXPECT_TRUE(KeyDataOf(block) == fits);
+  Result<std::vector<uint8_t>> compressed = CompressKeyBlock(fits);
+  ASSERT_TRUE(compressed);
+  EXPECT_EQ(compressed->size(), kKeyBlockSize);
+  EXPECT_EQ(ReadLe32(&(*compressed)[84]), kLongestKeyStream);
+  EXPECT_TRUE(KeyDataOf(*compressed) == fits);
 
-  // Refused keys write nothing: an earlier destination stays as it was.
-  testing::WriteBytes(dir.File("long.bin"), too_long);
-  EXPECT_FALSE(CompressKeyFile(dir.File("long.bin"), dir.File("out.bin")));
-  EXPECT_TRUE(testing::ReadBytes(dir.File("out.bin")) == block);
-  testing::WriteBytes(dir.File("random.bin"), testing::RandomBytes(kKeyDataSize, 12));
-  EXPECT_FALSE(CompressKeyFile(dir.File("random.bin"), dir.File("new.bin")));
-  EXPECT_FALSE(CompressKeyFile(dir.File("absent.bin"), dir.File("new.bin")));
-  EXPECT_FALSE(FileExists(dir.File("new.bin")));
+  // Refused keys give no block, and the error says why.
+  for (const std::vector<uint8_t>& refused : {too_long, sample::RandomBytes(kKeyDataSize, 12)}) {
+    compressed = CompressKeyBlock(refused);
+    ASSERT_FALSE(compressed);
+    EXPECT_EQ(compressed.error().field, "key data");
+    EXPECT_NE(compressed.error().text.find("more than the 65448"), std::string::npos)
+        << compressed.error().text;
+  }
 }
 
 TEST(HasKeyBlockFlag, TheValueAtOffset80IsOne) {
-  TempDir dir;
-  std::vector<uint8_t> plain = testing::RandomBytes(kKeyBlockSize, 5);
+  std::vector<uint8_t> plain = sample::RandomBytes(kKeyBlockSize, 5);
   WriteLe32(&plain[80], 0xFFFFFFFF);
-  testing::WriteBytes(dir.File("plain.bin"), plain);
-  EXPECT_FALSE(HasKeyBlockFlag(dir.File("plain.bin")));
+  EXPECT_FALSE(HasKeyBlockFlag(plain));
   WriteLe32(&plain[80], 2);
-  testing::WriteBytes(dir.File("two.bin"), plain);
-  EXPECT_FALSE(HasKeyBlockFlag(dir.File("two.bin")));
+  EXPECT_FALSE(HasKeyBlockFlag(plain));
 
   std::vector<uint8_t> head(84, 0xFF);
   WriteLe32(&head[80], 1);
-  testing::WriteBytes(dir.File("head.bin"), head);
-  EXPECT_TRUE(HasKeyBlockFlag(dir.File("head.bin")));
+  EXPECT_TRUE(HasKeyBlockFlag(head));
   head.pop_back();
-  testing::WriteBytes(dir.File("short.bin"), head);
-  EXPECT_FALSE(HasKeyBlockFlag(dir.File("short.bin")));
-  EXPECT_FALSE(HasKeyBlockFlag(dir.File("absent.bin")));
-  EXPECT_FALSE(HasKeyBlockFlag(dir.path()));
+  EXPECT_FALSE(HasKeyBlockFlag(head));
+  EXPECT_FALSE(HasKeyBlockFlag({}));
 }
 
 }  // namespace

@@ -76,18 +76,18 @@ TEST(FormatSwitchProgram, ConvertsLogoPicturesFromJpegAndBitmapSources) {
     else
       SaveBitmap(source, chosen);
     LogoPictureResult prepared = PrepareLogoPicture(chosen, c.logo, work.dir().path());
-    ASSERT_TRUE(prepared.accepted);
+    ASSERT_TRUE(prepared.accepted());
     std::filesystem::remove(chosen);
 
     // The command the tool runs for the kind, without "/c formatswitch.exe -c ".
-    std::string command(ConverterCommand(c.logo));
+    std::string command(NamesOf(c.logo).command);
     std::string name = command.substr(command.rfind(' ') + 1);
     testing::ProgramRun run = work.Convert(name);
     EXPECT_EQ(run.exit_status, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
-    std::string still = work.File(std::string(LogoStillName(c.logo)));
+    std::string still = work.File(std::string(NamesOf(c.logo).still));
     ASSERT_TRUE(FileExists(still));
-    Bitmap logo = LoadBitmap(work.File(std::string(LogoPictureName(c.logo))));
+    Bitmap logo = LoadBitmap(work.File(std::string(NamesOf(c.logo).picture)));
     double kr = c.still_height == 576 ? 0.299 : 0.30, kb = c.still_height == 576 ? 0.114 : 0.11;
     testing::StillQuality quality =
         testing::CheckStill(still, 720, c.still_height, testing::StudioLuma(logo, kr, kb));
@@ -96,7 +96,7 @@ TEST(FormatSwitchProgram, ConvertsLogoPicturesFromJpegAndBitmapSources) {
     EXPECT_GT(quality.ffmpeg_psnr, testing::PsnrFloor(c.kind) - 1.0);
     EXPECT_GT(quality.mpeg2dec_psnr, testing::PsnrFloor(c.kind) - 1.0);
     std::filesystem::remove(still);
-    std::filesystem::remove(work.File(std::string(LogoPictureName(c.logo))));
+    std::filesystem::remove(work.File(std::string(NamesOf(c.logo).picture)));
   }
   // Nothing but the program and its parameter files is left behind.
   EXPECT_EQ(work.Files(), (std::vector<std::string>{"NTSC.par", "PAL.par", "formatswitch"}));

@@ -189,6 +189,14 @@ TEST(FlashImage, PartitionEndingPastTheFileIsRefused) {
   EXPECT_EQ(problem.offset, 0x65E000);
 }
 
+TEST(FlashImage, BytesShorterThanTheVariantAreRefused) {
+  // Carried ranges and regions lie up to the variant's end: an image cut short has none of them.
+  std::vector<uint8_t> bytes = sample::BuildFlashImage(sample::DefaultImageSpec(kAllImage));
+  bytes.resize(0x660000);
+  Error problem = ProblemOf(kAllImage, bytes);
+  EXPECT_EQ(problem.text, "the image has 0x660000 bytes, fewer than the 0x7B0000 of its variant");
+}
+
 TEST(PartitionDirectory, EncodeAndDecodeKeepEveryByte) {
   std::vector<uint8_t> bytes = sample::RandomBytes(kDirectorySize, 11);
   PartitionDirectory directory;

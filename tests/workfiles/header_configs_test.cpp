@@ -8,8 +8,8 @@
 
 #include "image/variant.h"
 #include "platform/file.h"
-#include "tests/support/image_builder.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_images.h"
 
 namespace qv {
 namespace {

@@ -5,6 +5,7 @@
 #include "platform/file.h"
 #include "platform/io_error.h"
 #include "platform/little_endian.h"
+#include "tests/support/form_driver.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pictures.h"
 
@@ -15,23 +16,21 @@ using testing::MakePicture;
 using testing::PictureKind;
 using testing::TempDir;
 
-constexpr const char* kInfoTail =
-    "...\r\rStandard picture size: [24 Bit], [720*576] or [720*480].\r\r"
-    "Will from top left corner intercept 720*576 sizes.";
-
 Bitmap Saved(const TempDir& dir, LogoKind kind) {
-  return LoadBitmap(dir.File(std::string(LogoPictureName(kind))));
+  return LoadBitmap(dir.File(std::string(NamesOf(kind).picture)));
 }
 
 TEST(LogoKinds, NamesAndConverterCommands) {
-  EXPECT_EQ(LogoPictureName(LogoKind::kBoot), "boot.bmp");
-  EXPECT_EQ(LogoPictureName(LogoKind::kMenu), "menu.bmp");
-  EXPECT_EQ(LogoPictureName(LogoKind::kRadio), "radio.bmp");
-  EXPECT_EQ(ConverterCommand(LogoKind::kBoot), "/c formatswitch.exe -c boot.bmp");
-  EXPECT_EQ(ConverterCommand(LogoKind::kMenu), "/c formatswitch.exe -c menu.bmp");
-  EXPECT_EQ(ConverterCommand(LogoKind::kRadio), "/c formatswitch.exe -c Radio.bmp");
-  EXPECT_EQ(LogoStillName(LogoKind::kRadio), "radio.m2v");
-  EXPECT_EQ(LogoPartitionName(LogoKind::kMenu), "menu");
+  EXPECT_EQ(NamesOf(LogoKind::kBoot).picture, "boot.bmp");
+  EXPECT_EQ(NamesOf(LogoKind::kMenu).picture, "menu.bmp");
+  EXPECT_EQ(NamesOf(LogoKind::kRadio).picture, "radio.bmp");
+  EXPECT_EQ(NamesOf(LogoKind::kBoot).command, "/c formatswitch.exe -c boot.bmp");
+  EXPECT_EQ(NamesOf(LogoKind::kMenu).command, "/c formatswitch.exe -c menu.bmp");
+  EXPECT_EQ(NamesOf(LogoKind::kRadio).command, "/c formatswitch.exe -c Radio.bmp");
+  EXPECT_EQ(NamesOf(LogoKind::kRadio).still, "radio.m2v");
+  EXPECT_EQ(NamesOf(LogoKind::kMenu).partition, "menu");
+  for (LogoKind kind : {LogoKind::kBoot, LogoKind::kMenu, LogoKind::kRadio})
+    EXPECT_EQ(NamesOf(kind).kind, kind);
 }
 
 TEST(LogoPicture, StandardBitmapsAreAcceptedSilentlyInTheFiftyFourByteLayout) {
@@ -41,8 +40,8 @@ TEST(LogoPicture, StandardBitmapsAreAcceptedSilentlyInTheFiftyFourByteLayout) {
     SaveBitmap(source, dir.File("chosen.bmp"));
     LogoPictureResult result =
         PrepareLogoPicture(dir.File("chosen.bmp"), LogoKind::kMenu, dir.path());
-    EXPECT_TRUE(result.accepted);
-    EXPECT_TRUE(result.messages.empty());
+    EXPECT_TRUE(result.accepted());
+    EXPECT_FALSE(result.resized_from);
     EXPECT_EQ(result.preview.file, dir.File("chosen.bmp"));
     EXPECT_FALSE(result.preview.picture);
     std::vector<uint8_t> file = ReadWholeFile(dir.File("menu.bmp"));
@@ -53,7 +52,7 @@ TEST(LogoPicture, StandardBitmapsAreAcceptedSilentlyInTheFiftyFourByteLayout) {
   }
 }
 
-TEST(LogoPicture, OffSizePicturesAreCutOrExtendedFromTheTopLeftWithTheSizeMessage) {
+TEST(LogoPicture, OffSizePicturesAreCutOrExtendedFromTheTopLeftAndTheirSizeIsReported) {
   TempDir dir;
   struct Case {
     int width, height, new_height;
@@ -65,12 +64,10 @@ TEST(LogoPicture, OffSizePicturesAreCutOrExtendedFromTheTopLeftWithTheSizeMessag
     SaveBitmap(source, dir.File("in.bmp"));
     LogoPictureResult result =
         PrepareLogoPicture(dir.File("in.bmp"), LogoKind::kBoot, dir.path() + "/");
-    ASSERT_TRUE(result.accepted);
-    ASSERT_EQ(result.messages.size(), 1u);
-    EXPECT_EQ(result.messages[0].kind, LogoMessage::Kind::kInformation);
-    EXPECT_EQ(result.messages[0].text,
-              "Quorvane: The size of the picture: " + std::to_string(c.width) + "*" +
-                  std::to_string(c.height) + kInfoTail);
+    ASSERT_TRUE(result.accepted());
+    ASSERT_TRUE(result.resized_from);
+    EXPECT_EQ(result.resized_from->width, c.width);
+    EXPECT_EQ(result.resized_from->height, c.height);
     Bitmap saved = Saved(dir, LogoKind::kBoot);
     ASSERT_EQ(saved.width, 720);
     ASSERT_EQ(saved.height, c.new_height);
@@ -98,7 +95,7 @@ TEST(LogoPicture, OffSizePicturesAreCutOrExtendedFromTheTopLeftWithTheSizeMessag
   }
 }
 
-TEST(LogoPicture, PicturesThatAreNotTwentyFourBitAreRejectedWithTheDepthMessage) {
+TEST(LogoPicture, PicturesThatAreNotTwentyFourBitAreRefusedForTheirDepth) {
   TempDir dir;
   // An 8-bit bitmap of the standard size and one of another size.
   for (int width : {720, 300}) {
@@ -112,10 +109,9 @@ TEST(LogoPicture, PicturesThatAreNotTwentyFourBitAreRejectedWithTheDepthMessage)
     SaveBitmap(grey, dir.File("grey.bmp"));
     LogoPictureResult result =
         PrepareLogoPicture(dir.File("grey.bmp"), LogoKind::kRadio, dir.path());
-    EXPECT_FALSE(result.accepted);
-    ASSERT_EQ(result.messages.size(), 1u);
-    EXPECT_EQ(result.messages[0].kind, LogoMessage::Kind::kError);
-    EXPECT_EQ(result.messages[0].text, "Quorvane: Open File Error: File pixel wrong, pixel is 24!");
+    EXPECT_FALSE(result.accepted());
+    EXPECT_EQ(result.refusal, PictureRefusal::kPixelDepth);
+    EXPECT_FALSE(result.resized_from);
     EXPECT_FALSE(FileExists(dir.File("radio.bmp")));  // no picture was accepted
   }
   // An 8-bit bitmap stored with run-length pixels (rows of three runs, 255 + 255 + 210).
@@ -137,23 +133,21 @@ TEST(LogoPicture, PicturesThatAreNotTwentyFourBitAreRejectedWithTheDepthMessage)
   WriteWholeFile(dir.File("runs.bmp"), runs);
   LogoPictureResult compressed =
       PrepareLogoPicture(dir.File("runs.bmp"), LogoKind::kMenu, dir.path());
-  EXPECT_FALSE(compressed.accepted);
-  ASSERT_EQ(compressed.messages.size(), 1u);
-  EXPECT_EQ(compressed.messages[0].text, kPixelDepthMessage);
+  EXPECT_FALSE(compressed.accepted());
+  EXPECT_EQ(compressed.refusal, PictureRefusal::kPixelDepth);
 
   // A rejected picture leaves the picture of an earlier choice as it was.
   Bitmap earlier = MakePicture(PictureKind::kGradient, 720, 576);
   SaveBitmap(earlier, dir.File("chosen.bmp"));
-  ASSERT_TRUE(PrepareLogoPicture(dir.File("chosen.bmp"), LogoKind::kRadio, dir.path()).accepted);
-  EXPECT_FALSE(PrepareLogoPicture(dir.File("grey.bmp"), LogoKind::kRadio, dir.path()).accepted);
+  ASSERT_TRUE(PrepareLogoPicture(dir.File("chosen.bmp"), LogoKind::kRadio, dir.path()).accepted());
+  EXPECT_FALSE(PrepareLogoPicture(dir.File("grey.bmp"), LogoKind::kRadio, dir.path()).accepted());
   EXPECT_EQ(Saved(dir, LogoKind::kRadio).pixels, earlier.pixels);
   EXPECT_FALSE(FileExists(dir.File("radio.bmp.new")));
   // A greyscale JPEG decodes to 8 bits per pixel.
   testing::WriteJpeg(MakePicture(PictureKind::kPortrait, 720, 576), dir.File("grey.jpg"), 90, true);
   LogoPictureResult result = PrepareLogoPicture(dir.File("grey.jpg"), LogoKind::kBoot, dir.path());
-  EXPECT_FALSE(result.accepted);
-  ASSERT_EQ(result.messages.size(), 1u);
-  EXPECT_EQ(result.messages[0].text, kPixelDepthMessage);
+  EXPECT_FALSE(result.accepted());
+  EXPECT_EQ(result.refusal, PictureRefusal::kPixelDepth);
   ASSERT_TRUE(result.preview.picture);
   EXPECT_EQ(result.preview.picture->bits_per_pixel, 8);
 }
@@ -163,12 +157,13 @@ TEST(LogoPicture, ColourJpegsTakeTheJpegPathWhateverTheCaseOfTheExtension) {
   Bitmap source = MakePicture(PictureKind::kPortrait, 800, 600);
   testing::WriteJpeg(source, dir.File("Logo.JPG"), 95);
   LogoPictureResult result = PrepareLogoPicture(dir.File("Logo.JPG"), LogoKind::kBoot, dir.path());
-  ASSERT_TRUE(result.accepted);
+  ASSERT_TRUE(result.accepted());
   ASSERT_TRUE(result.preview.picture);
   EXPECT_EQ(result.preview.picture->width, 800);  // the preview shows the decoded JPEG
   EXPECT_EQ(result.preview.picture->bits_per_pixel, 24);
-  ASSERT_EQ(result.messages.size(), 1u);
-  EXPECT_NE(result.messages[0].text.find("800*600"), std::string::npos);
+  ASSERT_TRUE(result.resized_from);
+  EXPECT_EQ(result.resized_from->width, 800);
+  EXPECT_EQ(result.resized_from->height, 600);
   Bitmap saved = Saved(dir, LogoKind::kBoot);
   EXPECT_EQ(saved.width, 720);
   EXPECT_EQ(saved.height, 576);
@@ -217,12 +212,10 @@ TEST(LogoPicture, OtherExtensionsAreRefusedWithoutTouchingTheLogoPicture) {
   SaveBitmap(earlier, dir.File("picture.png"));
   for (const char* name : {"picture.png", "picture", "picture.jpeg"}) {
     LogoPictureResult result = PrepareLogoPicture(dir.File(name), LogoKind::kBoot, dir.path());
-    EXPECT_FALSE(result.accepted);
-    ASSERT_EQ(result.messages.size(), 1u);
-    EXPECT_EQ(result.messages[0].kind, LogoMessage::Kind::kError);
-    EXPECT_EQ(result.messages[0].text, kPictureTypeMessage);
-    EXPECT_FALSE(result.preview.picture);
-    EXPECT_TRUE(result.preview.file.empty());
+    EXPECT_FALSE(result.accepted());
+    EXPECT_EQ(result.refusal, PictureRefusal::kNotJpegOrBmp);
+    EXPECT_FALSE(result.resized_from);
+    EXPECT_FALSE(result.preview.Loaded());
   }
   EXPECT_EQ(Saved(dir, LogoKind::kBoot).pixels, earlier.pixels);
 }
@@ -230,17 +223,65 @@ TEST(LogoPicture, OtherExtensionsAreRefusedWithoutTouchingTheLogoPicture) {
 TEST(CheckPicture, ReadsTheDepthFromTheSavedFile) {
   TempDir dir;
   Bitmap picture = MakePicture(PictureKind::kGradient, 720, 480);
-  std::vector<LogoMessage> messages;
   WriteWholeFile(dir.File("short.bmp"), std::vector<uint8_t>(29, 0));
-  EXPECT_FALSE(CheckPicture(picture, dir.File("short.bmp"), messages));
+  Result<std::optional<PictureSize>> checked = CheckPicture(picture, dir.File("short.bmp"));
+  ASSERT_FALSE(checked);
+  EXPECT_EQ(checked.error().field, "bit count");
+  EXPECT_EQ(checked.error().offset, 28);
   std::vector<uint8_t> header(54, 0);
   WriteLe16(&header[28], 24);
   WriteWholeFile(dir.File("depth.bmp"), header);
-  EXPECT_TRUE(CheckPicture(picture, dir.File("depth.bmp"), messages));
-  EXPECT_TRUE(messages.empty());
+  checked = CheckPicture(picture, dir.File("depth.bmp"));
+  ASSERT_TRUE(checked);
+  EXPECT_FALSE(*checked);  // a standard size: nothing to report
   WriteLe16(&header[28], 32);
   WriteWholeFile(dir.File("depth.bmp"), header);
-  EXPECT_FALSE(CheckPicture(picture, dir.File("depth.bmp"), messages));
+  checked = CheckPicture(picture, dir.File("depth.bmp"));
+  ASSERT_FALSE(checked);
+  EXPECT_NE(checked.error().text.find("32 bits per pixel"), std::string::npos)
+      << checked.error().text;
+  // A refused picture keeps its size.
+  Bitmap odd = MakePicture(PictureKind::kGradient, 300, 200);
+  EXPECT_FALSE(CheckPicture(odd, dir.File("depth.bmp")));
+  EXPECT_EQ(odd.width, 300);
+  EXPECT_EQ(odd.height, 200);
+}
+
+// The texts the choose workflow shows for each result of a logo picture, byte for byte: the
+// picture results carry no texts of their own.
+TEST(LogoPictureMessages, EachResultIsShownWithItsFixedText) {
+  testing::FormDriver driver;
+  driver.Open(driver.WriteImage(sample::DefaultImageSpec(kAppImage), "box.bin"));
+  Job& job = driver.job();
+  ASSERT_EQ(job.phase(), JobPhase::kOpened) << ::testing::PrintToString(driver.ui().TakeMessages());
+  SaveBitmap(MakePicture(PictureKind::kGradient, 640, 528), driver.Input("small.bmp"));
+  SaveBitmap(MakePicture(PictureKind::kGradient, 720, 576), driver.Input("picture.png"));
+  testing::WriteJpeg(MakePicture(PictureKind::kGradient, 720, 576), driver.Input("grey.jpg"), 90,
+                     true);
+
+  ChoiceOutcome resized = job.ChooseLogo(LogoKind::kBoot, driver.Input("small.bmp"));
+  EXPECT_TRUE(resized.done());
+  ASSERT_EQ(resized.messages.size(), 1u);
+  EXPECT_EQ(resized.messages[0].kind, MessageKind::kInformation);
+  EXPECT_EQ(resized.messages[0].text,
+            "Quorvane: The size of the picture: 640*528...\r\rStandard picture size: [24 Bit], "
+            "[720*576] or [720*480].\r\rWill from top left corner intercept 720*576 sizes.");
+
+  ChoiceOutcome depth = job.ChooseLogo(LogoKind::kMenu, driver.Input("grey.jpg"));
+  EXPECT_EQ(depth.status, Status::kRefused);
+  ASSERT_EQ(depth.messages.size(), 1u);
+  EXPECT_EQ(depth.messages[0].kind, MessageKind::kError);
+  EXPECT_EQ(depth.messages[0].text, "Quorvane: Open File Error: File pixel wrong, pixel is 24!");
+
+  ChoiceOutcome type = job.ChooseLogo(LogoKind::kRadio, driver.Input("picture.png"));
+  EXPECT_EQ(type.status, Status::kRefused);
+  ASSERT_EQ(type.messages.size(), 1u);
+  EXPECT_EQ(type.messages[0].kind, MessageKind::kError);
+  EXPECT_EQ(type.messages[0].text,
+            "Quorvane: Open File Error: The picture must be a *.jpg or *.bmp file!");
+  EXPECT_TRUE(job.Chosen(LogoKind::kBoot));
+  EXPECT_FALSE(job.Chosen(LogoKind::kMenu));
+  EXPECT_FALSE(job.Chosen(LogoKind::kRadio));
 }
 
 }  // namespace
