@@ -32,7 +32,6 @@ void Job::ClearJob() {
   key_ = {};
   edits_ = {};
   merged_image_path_.clear();
-  converted_image_path_.clear();
   picked_files_.clear();
   merged_image_written_ = false;
 }
@@ -50,10 +49,8 @@ void Job::RemoveWorkingFiles() {
   const std::string& directory = options_.working_directory;
   std::vector<std::string> doomed;
   if (!opened_flash_image_ && merged_image_written_) doomed.push_back(merged_image_path_);
-  for (const std::string* path : {&converted_image_path_, &default_database_.converted_path,
-                                  &key_.converted_path, &compressed_key_path_}) {
+  for (const std::string* path : {&default_database_.converted_path, &key_.converted_path})
     doomed.push_back(*path);
-  }
   for (const char* name : kWorkingFileSet)
     doomed.push_back(directory + name);
   doomed.push_back(HttpCfgPath());

@@ -88,8 +88,7 @@ class Job {
     return kind == SourceKind::kKey ? key_ : default_database_;
   }
   Source& SourceOf(SourceKind kind) { return kind == SourceKind::kKey ? key_ : default_database_; }
-  // Every choice, edit and path forgotten, the opened image dropped (the compressed key path
-  // stays).
+  // Every choice, edit and path forgotten, the opened image dropped.
   void ClearJob();
   void LetEventsThrough() const;
   Outcome OpenPicked(const std::string& path);
@@ -114,8 +113,6 @@ class Job {
   std::array<std::optional<std::string>, kSettingCount> edits_;
 
   std::string merged_image_path_;
-  std::string converted_image_path_;  // Temp_DldToBin.bin
-  std::string compressed_key_path_;   // Temp_KeyCompress.bin: survives the job reset
   // The files the user picked in this job (the opened file, chosen pictures and sources). They
   // are never removed as working files, whatever their names.
   std::vector<std::string> picked_files_;

@@ -36,10 +36,8 @@ Outcome Job::Open(const std::string& chosen) {
   const std::string& directory = options_.working_directory;
   const std::string file_name = std::filesystem::path(path).filename().string();
   merged_image_path_ = directory + BaseNameOf(file_name) + "_Merge.bin";
-  converted_image_path_ = directory + kConvertedImage;
   default_database_.converted_path = directory + kConvertedDefault;
   key_.converted_path = directory + kConvertedKey;
-  compressed_key_path_ = directory + kCompressedKey;
   try {
     return OpenPicked(path);
   } catch (const IoError& error) {

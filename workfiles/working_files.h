@@ -19,10 +19,8 @@ inline constexpr char kPalPar[] = "PAL.par";
 inline constexpr char kBinToDldProgram[] = "bintodld.exe";
 inline constexpr char kFormatSwitchProgram[] = "formatswitch.exe";
 
-inline constexpr char kConvertedImage[] = "Temp_DldToBin.bin";
 inline constexpr char kConvertedDefault[] = "Temp_DefDldToBin.bin";
 inline constexpr char kConvertedKey[] = "Temp_KeyToBin.bin";
-inline constexpr char kCompressedKey[] = "Temp_KeyCompress.bin";
 
 // The working-file set, in the order it is written and checked.
 inline constexpr std::array<const char*, 8> kWorkingFileSet = {

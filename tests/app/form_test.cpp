@@ -10,6 +10,7 @@
 #include "image/settings.h"
 #include "platform/file.h"
 #include "platform/ini_profile.h"
+#include "platform/little_endian.h"
 #include "tests/support/form_driver.h"
 #include "tests/support/test_images.h"
 #include "workfiles/working_files.h"
@@ -291,6 +292,24 @@ TEST_F(Form, ResetAndCancelRemoveTheWorkingFilesButNeverAPickedOne) {
   EXPECT_EQ(ui_.ended_with, 0);
   EXPECT_FALSE(FileExists(Work(kManufacturerCfg)));
   EXPECT_TRUE(FileExists(image));
+}
+
+TEST_F(Form, FilesTheJobNeverWritesAreNeverRemoved) {
+  // The image is converted and the key block compressed in memory: files of those steps' old
+  // names in the working directory are the user's, and stay.
+  const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
+  for (const char* name : {"Temp_DldToBin.bin", "Temp_KeyCompress.bin"})
+    WriteWholeFile(Work(name), mine);
+  Open(Sample(kAllImage, "box.dld"));
+  std::vector<uint8_t> key(0x10000, 0);
+  WriteLe32(&key[80], 1);
+  ASSERT_TRUE(driver_.Choose(form_->SB_Key, driver_.WriteInput("key.bin", key)).empty());
+  Start();
+  ASSERT_EQ(ui_.TakeMessages(),
+            std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.dld]"});
+  form_->SB_CloseClick(&form_->SB_Close);
+  for (const char* name : {"Temp_DldToBin.bin", "Temp_KeyCompress.bin"})
+    EXPECT_TRUE(ReadWholeFile(Work(name)) == mine) << name;
 }
 
 TEST_F(Form, CommandsArrivingWhileAWorkflowRunsAreIgnored) {
