@@ -38,6 +38,31 @@ std::string ReadText(const std::string& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// Reads the quantiser matrix files the parameter file names ("-" names the default matrix):
+// a relative name from the program's directory, in whatever letter case.
+bool LoadQuantiserMatrices(const std::string& program_directory, StillSettings& settings,
+                           std::ostream& messages) {
+  const EncoderParameters& p = settings.parameters;
+  const std::pair<const std::string*, std::optional<QuantiserMatrix>*> matrices[] = {
+      {&p.intra_matrix_file, &settings.intra_matrix},
+      {&p.non_intra_matrix_file, &settings.non_intra_matrix}};
+  for (const auto& [file, matrix] : matrices) {
+    if (*file == "-") continue;
+    std::string path = file->front() == '/' ? *file : JoinPath(program_directory, *file);
+    if (file->front() != '/') {
+      path = FindIgnoringCase(program_directory, *file).value_or(path);
+    }
+    QuantiserMatrix loaded;
+    std::string error;
+    if (!ReadQuantiserMatrix(path, loaded, error)) {
+      messages << "Error: quantiser matrix file " << *file << ": " << error << "\n";
+      return false;
+    }
+    *matrix = loaded;
+  }
+  return true;
+}
+
 // Loads the parameter file for the picture's height and applies the converter's own values.
 bool LoadSettings(const std::string& program_directory, const std::string& par_name,
                   const std::string& source_name, StillSettings& settings, std::ostream& messages) {
@@ -67,23 +92,7 @@ bool LoadSettings(const std::string& program_directory, const std::string& par_n
     messages << "Error: " << *par_path << ": " << error << "\n";
     return false;
   }
-  const std::pair<const std::string*, std::optional<QuantiserMatrix>*> matrices[] = {
-      {&p.intra_matrix_file, &settings.intra_matrix},
-      {&p.non_intra_matrix_file, &settings.non_intra_matrix}};
-  for (const auto& [file, matrix] : matrices) {
-    if (*file == "-") continue;
-    std::string path = file->front() == '/' ? *file : JoinPath(program_directory, *file);
-    if (file->front() != '/') {
-      path = FindIgnoringCase(program_directory, *file).value_or(path);
-    }
-    QuantiserMatrix loaded;
-    if (!ReadQuantiserMatrix(path, loaded, error)) {
-      messages << "Error: quantiser matrix file " << *file << ": " << error << "\n";
-      return false;
-    }
-    *matrix = loaded;
-  }
-  return true;
+  return LoadQuantiserMatrices(program_directory, settings, messages);
 }
 
 }  // namespace
@@ -127,11 +136,23 @@ bool ReadQuantiserMatrix(const std::string& path, QuantiserMatrix& matrix, std::
   return true;
 }
 
-bool ConvertPicture(const std::string& name, const std::string& program_directory,
-                    std::ostream& messages) {
+namespace {
+
+// A picture named on the command line, found.
+struct FoundPicture {
+  std::string directory;  // where the still is written
+  std::string path;
+  std::string file_name;  // the name as the directory spells it
+};
+
+// Finds the bitmap `name` names: relative to the program's directory unless absolute, in
+// whatever letter case.
+std::optional<FoundPicture> FindPicture(const std::string& name,
+                                        const std::string& program_directory,
+                                        std::ostream& messages) {
   if (name.size() < 3 || !SameIgnoringCase(std::string_view(name).substr(name.size() - 3), "bmp")) {
     messages << "Error: " << name << " is not a bitmap (*.bmp) name\n";
-    return false;
+    return std::nullopt;
   }
   std::filesystem::path named(name);
   std::string directory = named.is_absolute()
@@ -140,21 +161,25 @@ bool ConvertPicture(const std::string& name, const std::string& program_director
   std::optional<std::string> found = FindIgnoringCase(directory, named.filename().string());
   if (!found) {
     messages << "Error: cannot find " << name << "\n";
-    return false;
+    return std::nullopt;
   }
-  std::string file_name = std::filesystem::path(*found).filename().string();
+  return FoundPicture{directory, *found, std::filesystem::path(*found).filename().string()};
+}
 
+// Loads the picture and checks it is a 24-bit still of 720 x 576 (PAL) or 720 x 480 (NTSC).
+std::optional<Bitmap> LoadStillPicture(const std::string& name, const FoundPicture& found,
+                                       std::ostream& messages) {
   Bitmap bitmap;
   try {
-    bitmap = LoadBitmap(*found);
+    bitmap = LoadBitmap(found.path);
   } catch (const IoError& io) {
     messages << "Error: " << name << ": " << io.what() << "\n";
-    return false;
+    return std::nullopt;
   }
   if (bitmap.bits_per_pixel != 24) {
     messages << "Error: " << name << " has " << bitmap.bits_per_pixel
              << " bits per pixel, not 24\n";
-    return false;
+    return std::nullopt;
   }
   bool pal = bitmap.width == kStillWidth && bitmap.height == kPalHeight;
   bool ntsc = bitmap.width == kStillWidth && bitmap.height == kNtscHeight;
@@ -162,34 +187,55 @@ bool ConvertPicture(const std::string& name, const std::string& program_director
     char text[64];
     std::snprintf(text, sizeof text, "Width: %d, Height: %d\n", bitmap.width, bitmap.height);
     messages << text << "Error: bitmap size error!\n";
-    return false;
+    return std::nullopt;
   }
+  return bitmap;
+}
+
+// Encodes the picture within the output budget. The rate budget starts at the output budget
+// and falls by one step whenever the still does not fit; the encoder's own rate control makes
+// the first encoding fit.
+std::vector<uint8_t> EncodeWithinBudget(const YCbCrPicture& picture, int frame_rate,
+                                        StillSettings& settings) {
+  std::vector<uint8_t> still;
+  for (int64_t budget = kOutputBudget; budget > 0; budget -= kBudgetStep) {
+    settings.parameters.bit_rate = static_cast<double>(budget * 8 * frame_rate);
+    still = EncodeStill(picture, settings, budget);
+    if (static_cast<int64_t>(still.size()) <= kOutputBudget) break;
+  }
+  return still;
+}
+
+}  // namespace
+
+bool ConvertPicture(const std::string& name, const std::string& program_directory,
+                    std::ostream& messages) {
+  const std::optional<FoundPicture> found = FindPicture(name, program_directory, messages);
+  if (!found) return false;
+  const std::optional<Bitmap> bitmap = LoadStillPicture(name, *found, messages);
+  if (!bitmap) return false;
+  const bool pal = bitmap->height == kPalHeight;
   const int frame_rate = pal ? 25 : 30;
 
   StillSettings settings;
+  const std::string& file_name = found->file_name;
   std::string base_name = file_name.substr(0, file_name.size() - 4);
   if (!LoadSettings(program_directory, pal ? "pal.par" : "ntsc.par", base_name, settings,
                     messages)) {
     return false;
   }
-  EncoderParameters& p = settings.parameters;
-  if (p.horizontal_size != bitmap.width || p.vertical_size != bitmap.height) {
+  const EncoderParameters& p = settings.parameters;
+  if (p.horizontal_size != bitmap->width || p.vertical_size != bitmap->height) {
     messages << "Error: the parameter file is for " << p.horizontal_size << " x " << p.vertical_size
-             << ", the picture is " << bitmap.width << " x " << bitmap.height << "\n";
+             << ", the picture is " << bitmap->width << " x " << bitmap->height << "\n";
     return false;
   }
 
-  YCbCrPicture picture = ConvertToYCbCr(bitmap, p.matrix_coefficients, p.progressive_frame != 0);
-  std::vector<uint8_t> still;
-  // The rate budget starts at the output budget and falls by one step whenever the still does
-  // not fit; the encoder's own rate control makes the first encoding fit.
-  for (int64_t budget = kOutputBudget; budget > 0; budget -= kBudgetStep) {
-    p.bit_rate = static_cast<double>(budget * 8 * frame_rate);
-    still = EncodeStill(picture, settings, budget);
-    if (static_cast<int64_t>(still.size()) <= kOutputBudget) break;
-  }
+  YCbCrPicture picture = ConvertToYCbCr(*bitmap, p.matrix_coefficients, p.progressive_frame != 0);
+  std::vector<uint8_t> still = EncodeWithinBudget(picture, frame_rate, settings);
 
-  std::string output = JoinPath(directory, file_name.substr(0, file_name.size() - 3) + "m2v");
+  std::string output =
+      JoinPath(found->directory, file_name.substr(0, file_name.size() - 3) + "m2v");
   try {
     WriteFileAtomically(output, still);
   } catch (const IoError& io) {

@@ -103,52 +103,67 @@ void SliceCoder::Write(BitWriter& out, int row, const SliceCoding* const* from) 
   int code = from[0]->scale_code;
   WriteSliceHeader(out, row, code);
   int predictor[3] = {dc_reset_, dc_reset_, dc_reset_};
-  const Vlc eob = EndOfBlockCode(coding_.vlc_table);
   for (int mx = 0; mx < mb_width_; ++mx) {
     const SliceCoding& slice = *from[mx];
     const int16_t* next = &slice.levels[slice.mb_start[static_cast<size_t>(mx)]];
     const bool quant = slice.scale_code != code;
     code = slice.scale_code;
-    out.Put(1, 1);                               // macroblock_address_increment 1
-    out.Put(quant ? 0b01 : 0b1, quant ? 2 : 1);  // macroblock_type: intra, with quant
     const int field = *next++;
-    if (!frame_dct_only_) out.Put(static_cast<uint32_t>(field), 1);  // dct_type
-    if (quant) out.Put(static_cast<uint32_t>(code), 5);              // quantiser_scale_code
-    if (p_.concealment_motion_vectors[0]) {
-      out.Put(1, 1);  // motion_code 0, horizontal
-      out.Put(1, 1);  // motion_code 0, vertical
-      out.Put(1, 1);  // marker_bit
-    }
+    WriteMacroblockHeader(out, quant, field, code);
     for (int b = 0; b < kBlocks; ++b) {
       int component = b < 4 ? 0 : b - 3;
-      int dc = *next++;
-      int difference = dc - predictor[component];
-      predictor[component] = dc;
-      int size = DcSize(difference);
-      Vlc size_code = DcSizeCode(component == 0, size);
-      out.Put(size_code.code, size_code.length);
-      if (size > 0) {
-        // dc_dct_differential: negative values are sent as difference + 2^size - 1.
-        int value = difference > 0 ? difference : difference + (1 << size) - 1;
-        out.Put(static_cast<uint32_t>(value), size);
-      }
-      for (int position = 0; *next != 0; next += 2) {
-        int run = next[0] - position - 1, level = next[1];
-        position = next[0];
-        Vlc code = CoefficientCode(coding_.vlc_table, run, std::abs(level));
-        if (code.length) {
-          out.Put(code.code, code.length);
-          out.Put(level < 0 ? 1 : 0, 1);
-        } else {
-          out.Put(kEscapeCode.code, kEscapeCode.length);
-          out.Put(static_cast<uint32_t>(run), 6);
-          out.Put(static_cast<uint32_t>(level) & 0xFFF, 12);
-        }
-      }
-      ++next;  // the block's end
-      out.Put(eob.code, eob.length);
+      next = WriteBlock(out, next, component == 0, predictor[component]);
     }
   }
+}
+
+// The macroblock's address increment (always 1), its type (intra, with quant when the
+// quantiser_scale_code changes), dct_type where frame and field DCT may both be used, the
+// new code, and the zero concealment motion vector where the picture carries them.
+void SliceCoder::WriteMacroblockHeader(BitWriter& out, bool quant, int field, int code) const {
+  out.Put(1, 1);                               // macroblock_address_increment 1
+  out.Put(quant ? 0b01 : 0b1, quant ? 2 : 1);  // macroblock_type: intra, with quant
+  if (!frame_dct_only_) out.Put(static_cast<uint32_t>(field), 1);  // dct_type
+  if (quant) out.Put(static_cast<uint32_t>(code), 5);              // quantiser_scale_code
+  if (p_.concealment_motion_vectors[0]) {
+    out.Put(1, 1);  // motion_code 0, horizontal
+    out.Put(1, 1);  // motion_code 0, vertical
+    out.Put(1, 1);  // marker_bit
+  }
+}
+
+// One block from its entries at `next` (the DC level, then (position, level) pairs, then 0):
+// the DC difference from `predictor`, which becomes the DC level, each AC level as a run and
+// level code or an escape, and the end of block. Returns where the next block's entries begin.
+const int16_t* SliceCoder::WriteBlock(BitWriter& out, const int16_t* next, bool luminance,
+                                      int& predictor) const {
+  int dc = *next++;
+  int difference = dc - predictor;
+  predictor = dc;
+  int size = DcSize(difference);
+  Vlc size_code = DcSizeCode(luminance, size);
+  out.Put(size_code.code, size_code.length);
+  if (size > 0) {
+    // dc_dct_differential: negative values are sent as difference + 2^size - 1.
+    int value = difference > 0 ? difference : difference + (1 << size) - 1;
+    out.Put(static_cast<uint32_t>(value), size);
+  }
+  for (int position = 0; *next != 0; next += 2) {
+    int run = next[0] - position - 1, level = next[1];
+    position = next[0];
+    Vlc code = CoefficientCode(coding_.vlc_table, run, std::abs(level));
+    if (code.length) {
+      out.Put(code.code, code.length);
+      out.Put(level < 0 ? 1 : 0, 1);
+    } else {
+      out.Put(kEscapeCode.code, kEscapeCode.length);
+      out.Put(static_cast<uint32_t>(run), 6);
+      out.Put(static_cast<uint32_t>(level) & 0xFFF, 12);
+    }
+  }
+  const Vlc eob = EndOfBlockCode(coding_.vlc_table);
+  out.Put(eob.code, eob.length);
+  return next + 1;  // past the block's end
 }
 
 // Codes one block after those already in `coding`; its error counts in full (AC energy

@@ -68,6 +68,10 @@ class SliceCoder {
     }
   };
 
+  void WriteMacroblockHeader(BitWriter& out, bool quant, int field, int code) const;
+  const int16_t* WriteBlock(BitWriter& out, const int16_t* next, bool luminance,
+                            int& predictor) const;
+
   // Codes one block after those already in `coding`; its error counts in full (AC energy
   // left uncoded plus the DC rounding), so that codings of different transforms compare.
   void CodeBlock(const int16_t sixteenths[64], float peak, float energy, bool luminance, int scale,

@@ -29,6 +29,12 @@ constexpr int64_t kMaxRunLengthPixels = int64_t{64} << 20;
   throw IoError("Bitmap file: " + what);
 }
 
+void CheckSize(int64_t width, int64_t height) {
+  if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
+    Refuse("size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range");
+  }
+}
+
 // Bounds-checked little-endian reads from the whole file.
 class Reader {
  public:
@@ -159,9 +165,7 @@ uint32_t WhiteValue(const Bitmap& bitmap) {
 }  // namespace
 
 Bitmap MakeBitmap24(int32_t width, int32_t height) {
-  if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
-    Refuse("size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range");
-  }
+  CheckSize(width, height);
   Bitmap bitmap;
   bitmap.width = width;
   bitmap.height = height;
@@ -263,129 +267,197 @@ void DecodeRunLengths(const Reader& in, size_t offset, Bitmap& bitmap) {
   }
 }
 
-// Parses `file`; with `owned` (the same bytes in a vector) the pixels are moved into place
-// inside that vector instead of being copied.
-Bitmap Parse(std::span<const uint8_t> file, std::vector<uint8_t>* owned) {
-  Reader in(file);
+// The file header: the "BM" signature, and where the pixel data begins.
+uint32_t ReadFileHeader(const Reader& in) {
   in.Need(0, kFileHeaderSize, "the file header");
-  if (file[0] != 'B' || file[1] != 'M') Refuse("the file does not begin with \"BM\"");
-  uint32_t pixel_offset = in.U32(10, "the pixel data offset");
+  if (*in.At(0) != 'B' || *in.At(1) != 'M') Refuse("the file does not begin with \"BM\"");
+  return in.U32(10, "the pixel data offset");
+}
 
-  const InfoHeader header = ReadInfoHeader(in);
-  int64_t width = header.width;
-  int64_t height = header.height;
-  uint32_t planes = header.planes;
-  uint32_t bits = header.bits;
-  uint32_t compression = header.compression;
-  uint32_t colours_used = header.colours_used;
-
-  if (planes != 1) Refuse("plane count " + std::to_string(planes) + " is not 1");
+// The picture the information header describes, without its pixels: one plane, a bitmap
+// depth, and a size in range once a negative height (rows stored top row first) is undone.
+Bitmap PictureWithoutPixels(const InfoHeader& header) {
+  if (header.planes != 1) Refuse("plane count " + std::to_string(header.planes) + " is not 1");
+  const uint32_t bits = header.bits;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
     Refuse(std::to_string(bits) + " bits per pixel is not a bitmap depth");
   }
-  bool top_down = height < 0;
-  if (top_down) height = -height;
-  if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
-    Refuse("size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range");
-  }
-
+  const int64_t height = header.height < 0 ? -header.height : header.height;
+  CheckSize(header.width, height);
   Bitmap bitmap;
-  bitmap.width = static_cast<int32_t>(width);
+  bitmap.width = static_cast<int32_t>(header.width);
   bitmap.height = static_cast<int32_t>(height);
   bitmap.bits_per_pixel = static_cast<uint16_t>(bits);
   bitmap.masks = DefaultMasks(bitmap.bits_per_pixel);
+  return bitmap;
+}
 
-  size_t after_header = kFileHeaderSize + header.size;
-  const bool run_length = compression == kBiRle8 || compression == kBiRle4;
-  if (compression == kBiBitfields) {
-    if (bits != 16 && bits != 32) Refuse("bit-field pixels need 16 or 32 bits per pixel");
-    // The 40-byte header is followed by the three masks; the longer ones hold them.
-    size_t masks_at = kFileHeaderSize + kInfoHeaderSize;
-    if (header.size == kInfoHeaderSize) {
-      in.Need(masks_at, 12, "the colour masks");
-      after_header += 12;
-    }
-    for (int i = 0; i < 3; ++i) {
-      bitmap.masks[i] = in.U32(masks_at + 4 * static_cast<size_t>(i), "a colour mask");
-    }
-    if (!MasksAreValid(bitmap.masks, bitmap.bits_per_pixel)) Refuse("the colour masks are invalid");
-    bitmap.explicit_masks = true;
-  } else if (run_length) {
-    const uint32_t run_bits = compression == kBiRle8 ? 8 : 4;
-    if (bits != run_bits) {
-      Refuse("run-length compression " + std::to_string(compression) + " needs " +
-             std::to_string(run_bits) + " bits per pixel");
-    }
-    if (top_down) Refuse("run-length pixels cannot be stored top row first");
-    if (width * height > kMaxRunLengthPixels) {
-      Refuse("size " + std::to_string(width) + " x " + std::to_string(height) +
-             " is too large for run-length pixels");
-    }
-  } else if (compression != kBiRgb) {
-    Refuse("compression " + std::to_string(compression) + " is not supported");
+// Bit-field pixels: the three colour masks, which follow a 40-byte header and lie inside the
+// longer ones. Returns how many bytes they add after the header.
+size_t ReadColourMasks(const Reader& in, const InfoHeader& header, Bitmap& bitmap) {
+  if (header.bits != 16 && header.bits != 32) {
+    Refuse("bit-field pixels need 16 or 32 bits per pixel");
   }
-
-  if (bits <= 8) {
-    uint32_t entries = colours_used == 0 ? (1u << bits) : colours_used;
-    if (entries > (1u << bits)) {
-      Refuse("colour count " + std::to_string(colours_used) + " exceeds what " +
-             std::to_string(bits) + " bits can index");
-    }
-    const uint64_t table_size = uint64_t{header.colour_entry_size} * entries;
-    in.Need(after_header, table_size, "the colour table");
-    if (pixel_offset < after_header + table_size) {
-      Refuse("the pixel data offset " + Hex(pixel_offset) + " overlaps the colour table");
-    }
-    for (uint32_t i = 0; i < entries; ++i) {
-      const uint8_t* entry = in.At(after_header + header.colour_entry_size * i);
-      bitmap.palette.push_back(ReadLe24(entry));  // blue, green, red (and a spare byte)
-    }
-  } else if (pixel_offset < after_header) {
-    Refuse("the pixel data offset " + Hex(pixel_offset) + " overlaps the headers");
+  const size_t masks_at = kFileHeaderSize + kInfoHeaderSize;
+  size_t added = 0;
+  if (header.size == kInfoHeaderSize) {
+    in.Need(masks_at, 12, "the colour masks");
+    added = 12;
   }
+  for (int i = 0; i < 3; ++i) {
+    bitmap.masks[i] = in.U32(masks_at + 4 * static_cast<size_t>(i), "a colour mask");
+  }
+  if (!MasksAreValid(bitmap.masks, bitmap.bits_per_pixel)) Refuse("the colour masks are invalid");
+  bitmap.explicit_masks = true;
+  return added;
+}
 
-  size_t row_bytes = bitmap.RowBytes();
-  uint64_t data_size = static_cast<uint64_t>(row_bytes) * static_cast<uint64_t>(height);
-  if (run_length) {
-    bitmap.pixels.assign(static_cast<size_t>(data_size), 0);
+// Run-length pixels: 8 bits each for the one compression, 4 for the other, rows bottom row
+// first, and a picture no larger than a logo picture needs.
+void CheckRunLengthPicture(const InfoHeader& header, const Bitmap& bitmap) {
+  const uint32_t run_bits = header.compression == kBiRle8 ? 8 : 4;
+  if (header.bits != run_bits) {
+    Refuse("run-length compression " + std::to_string(header.compression) + " needs " +
+           std::to_string(run_bits) + " bits per pixel");
+  }
+  if (header.height < 0) Refuse("run-length pixels cannot be stored top row first");
+  const int64_t width = bitmap.width, height = bitmap.height;
+  if (width * height > kMaxRunLengthPixels) {
+    Refuse("size " + std::to_string(width) + " x " + std::to_string(height) +
+           " is too large for run-length pixels");
+  }
+}
+
+enum class PixelStorage { kUncompressed, kRunLength };
+
+struct PixelLayout {
+  PixelStorage storage;
+  size_t colour_table_at;  // after the header and any masks stored after it
+};
+
+// How the pixels are stored, by the compression field: uncompressed, as bit fields (whose
+// masks are read into `bitmap`) or run-length; any other is refused.
+PixelLayout ReadCompression(const Reader& in, const InfoHeader& header, Bitmap& bitmap) {
+  const size_t after_header = kFileHeaderSize + header.size;
+  switch (header.compression) {
+    case kBiRgb:
+      return {PixelStorage::kUncompressed, after_header};
+    case kBiBitfields:
+      return {PixelStorage::kUncompressed, after_header + ReadColourMasks(in, header, bitmap)};
+    case kBiRle8:
+    case kBiRle4:
+      CheckRunLengthPicture(header, bitmap);
+      return {PixelStorage::kRunLength, after_header};
+    default:
+      Refuse("compression " + std::to_string(header.compression) + " is not supported");
+  }
+}
+
+// The colour table of an indexed picture, at `table_at`: as many entries as the colour count
+// says (all the depth can index when it says 0), each 0x00RRGGBB. The pixel data must begin
+// after the table, or after the headers when there is none.
+void ReadColourTable(const Reader& in, const InfoHeader& header, size_t table_at,
+                     uint32_t pixel_offset, Bitmap& bitmap) {
+  const uint32_t bits = header.bits;
+  if (bits > 8) {
+    if (pixel_offset < table_at) {
+      Refuse("the pixel data offset " + Hex(pixel_offset) + " overlaps the headers");
+    }
+    return;
+  }
+  uint32_t entries = header.colours_used == 0 ? (1u << bits) : header.colours_used;
+  if (entries > (1u << bits)) {
+    Refuse("colour count " + std::to_string(header.colours_used) + " exceeds what " +
+           std::to_string(bits) + " bits can index");
+  }
+  const uint64_t table_size = uint64_t{header.colour_entry_size} * entries;
+  in.Need(table_at, table_size, "the colour table");
+  if (pixel_offset < table_at + table_size) {
+    Refuse("the pixel data offset " + Hex(pixel_offset) + " overlaps the colour table");
+  }
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint8_t* entry = in.At(table_at + header.colour_entry_size * i);
+    bitmap.palette.push_back(ReadLe24(entry));  // blue, green, red (and a spare byte)
+  }
+}
+
+// Moves the rows of `data_size` bytes at `pixel_offset` of the file's own bytes to their
+// start, top row first, and makes those bytes the pixels.
+void MoveRowsIntoPlace(std::vector<uint8_t>& bytes, uint32_t pixel_offset, uint64_t data_size,
+                       bool top_down, Bitmap& bitmap) {
+  const size_t row_bytes = bitmap.RowBytes();
+  const int64_t height = bitmap.height;
+  std::memmove(bytes.data(), bytes.data() + pixel_offset, static_cast<size_t>(data_size));
+  bytes.resize(static_cast<size_t>(data_size));
+  if (!top_down) {
+    std::vector<uint8_t> row(row_bytes);
+    for (int64_t y = 0; y < height / 2; ++y) {
+      uint8_t* upper = bytes.data() + static_cast<size_t>(y) * row_bytes;
+      uint8_t* lower = bytes.data() + static_cast<size_t>(height - 1 - y) * row_bytes;
+      std::memcpy(row.data(), upper, row_bytes);
+      std::memcpy(upper, lower, row_bytes);
+      std::memcpy(lower, row.data(), row_bytes);
+    }
+  }
+  bitmap.pixels = std::move(bytes);
+}
+
+// Copies the rows of `data_size` bytes at `pixel_offset` into the pixels, top row first.
+void CopyRows(const Reader& in, uint32_t pixel_offset, uint64_t data_size, bool top_down,
+              Bitmap& bitmap) {
+  const size_t row_bytes = bitmap.RowBytes();
+  const int64_t height = bitmap.height;
+  bitmap.pixels.resize(static_cast<size_t>(data_size));
+  for (int64_t y = 0; y < height; ++y) {
+    int64_t stored = top_down ? y : height - 1 - y;
+    std::memcpy(bitmap.Row(static_cast<int32_t>(y)),
+                in.At(pixel_offset + static_cast<size_t>(stored) * row_bytes), row_bytes);
+  }
+}
+
+// Uncompressed rows from `pixel_offset`, each RowBytes() long, put top row first. With
+// `owned` (the file's bytes in a vector) the pixels are moved into place inside that vector
+// instead of being copied.
+void ReadRows(const Reader& in, uint32_t pixel_offset, bool top_down, std::vector<uint8_t>* owned,
+              Bitmap& bitmap) {
+  const uint64_t data_size =
+      static_cast<uint64_t>(bitmap.RowBytes()) * static_cast<uint64_t>(bitmap.height);
+  in.Need(pixel_offset, data_size, "the pixel data");
+  if (owned) {
+    MoveRowsIntoPlace(*owned, pixel_offset, data_size, top_down, bitmap);
+  } else {
+    CopyRows(in, pixel_offset, data_size, top_down, bitmap);
+  }
+}
+
+// An index past the palette would make every later colour lookup read outside it.
+void CheckColourIndices(const Bitmap& bitmap) {
+  for (int32_t y = 0; y < bitmap.height; ++y) {
+    for (int32_t x = 0; x < bitmap.width; ++x) {
+      if (PixelValue(bitmap, x, y) >= bitmap.palette.size()) {
+        Refuse("pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+               ") uses a colour past the colour table");
+      }
+    }
+  }
+}
+
+// Parses `file`; with `owned` (the same bytes in a vector) the pixels are moved into place
+// inside that vector instead of being copied.
+Bitmap Parse(std::span<const uint8_t> file, std::vector<uint8_t>* owned) {
+  const Reader in(file);
+  const uint32_t pixel_offset = ReadFileHeader(in);
+  const InfoHeader header = ReadInfoHeader(in);
+  Bitmap bitmap = PictureWithoutPixels(header);
+  const PixelLayout layout = ReadCompression(in, header, bitmap);
+  ReadColourTable(in, header, layout.colour_table_at, pixel_offset, bitmap);
+  if (layout.storage == PixelStorage::kRunLength) {
+    bitmap.pixels.assign(bitmap.RowBytes() * static_cast<size_t>(bitmap.height), 0);
     DecodeRunLengths(in, pixel_offset, bitmap);
   } else {
-    in.Need(pixel_offset, data_size, "the pixel data");
-    if (owned) {
-      std::vector<uint8_t>& bytes = *owned;
-      std::memmove(bytes.data(), bytes.data() + pixel_offset, static_cast<size_t>(data_size));
-      bytes.resize(static_cast<size_t>(data_size));
-      if (!top_down) {
-        std::vector<uint8_t> row(row_bytes);
-        for (int64_t y = 0; y < height / 2; ++y) {
-          uint8_t* upper = bytes.data() + static_cast<size_t>(y) * row_bytes;
-          uint8_t* lower = bytes.data() + static_cast<size_t>(height - 1 - y) * row_bytes;
-          std::memcpy(row.data(), upper, row_bytes);
-          std::memcpy(upper, lower, row_bytes);
-          std::memcpy(lower, row.data(), row_bytes);
-        }
-      }
-      bitmap.pixels = std::move(bytes);
-    } else {
-      bitmap.pixels.resize(static_cast<size_t>(data_size));
-      for (int64_t y = 0; y < height; ++y) {
-        int64_t stored = top_down ? y : height - 1 - y;
-        std::memcpy(bitmap.Row(static_cast<int32_t>(y)),
-                    in.At(pixel_offset + static_cast<size_t>(stored) * row_bytes), row_bytes);
-      }
-    }
+    ReadRows(in, pixel_offset, header.height < 0, owned, bitmap);
   }
-  if (bits <= 8) {
-    // An index past the palette would make every later colour lookup read outside it.
-    for (int32_t y = 0; y < bitmap.height; ++y) {
-      for (int32_t x = 0; x < bitmap.width; ++x) {
-        if (PixelValue(bitmap, x, y) >= bitmap.palette.size()) {
-          Refuse("pixel (" + std::to_string(x) + ", " + std::to_string(y) +
-                 ") uses a colour past the colour table");
-        }
-      }
-    }
-  }
+  if (bitmap.bits_per_pixel <= 8) CheckColourIndices(bitmap);
   return bitmap;
 }
 
@@ -448,9 +520,7 @@ void SaveBitmap(const Bitmap& bitmap, const std::string& path) {
 }
 
 void SetBitmapSize(Bitmap& bitmap, int32_t width, int32_t height) {
-  if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
-    Refuse("size " + std::to_string(width) + " x " + std::to_string(height) + " is out of range");
-  }
+  CheckSize(width, height);
   if (width == bitmap.width && height == bitmap.height) return;
   Bitmap resized = bitmap;
   resized.width = width;

@@ -131,13 +131,8 @@ TEST(FormatSwitchProgram, ProducesNothingAndFailsForPicturesItCannotConvert) {
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(run.errors, "Width: 704, Height: 576\nError: bitmap size error!\n");
 
-  Bitmap grey;
-  grey.width = 720;
-  grey.height = 576;
-  grey.bits_per_pixel = 8;
-  grey.palette.assign(256, 0);
-  grey.pixels.assign(720 * 576, 0);
-  SaveBitmap(grey, work.File("menu.bmp"));
+  SaveBitmap(testing::IndexedBitmap(720, 576, std::vector<uint32_t>(256, 0), 0),
+             work.File("menu.bmp"));
   run = work.Convert("menu.bmp");
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_NE(run.errors.find("not 24"), std::string::npos) << run.errors;

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "formatswitch/still_encoder.h"
 #include "platform/file.h"
 #include "tests/support/still_referee.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pictures.h"
+#include "workfiles/parameter_files.h"
 
 namespace qv::testing {
 
@@ -44,6 +46,18 @@ inline double PsnrFloor(PictureKind kind) {
       return 64.0;
   }
   return 0;
+}
+
+// The settings of the shipped PAL.par or NTSC.par, with the bit rate the converter gives the
+// first encoding: the budget's bits at the frame rate.
+inline formatswitch::StillSettings ShippedStillSettings(bool pal) {
+  formatswitch::StillSettings settings;
+  std::string error;
+  EXPECT_TRUE(formatswitch::ParseParameterFile(pal ? kPalParContent : kNtscParContent,
+                                               settings.parameters, error))
+      << error;
+  settings.parameters.bit_rate = pal ? 6118400.0 : 7342080.0;
+  return settings;
 }
 
 struct StillQuality {

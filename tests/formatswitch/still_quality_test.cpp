@@ -5,21 +5,11 @@
 #include "formatswitch/still_encoder.h"
 #include "formatswitch/ycbcr_picture.h"
 #include "tests/formatswitch/still_checks.h"
-#include "workfiles/parameter_files.h"
 
 namespace qv::formatswitch {
 namespace {
 
 using testing::PictureKind;
-
-StillSettings Settings(bool pal) {
-  StillSettings settings;
-  std::string error;
-  EXPECT_TRUE(
-      ParseParameterFile(pal ? kPalParContent : kNtscParContent, settings.parameters, error));
-  settings.parameters.bit_rate = pal ? 6118400.0 : 7342080.0;
-  return settings;
-}
 
 std::string WriteStill(const testing::TempDir& dir, const std::vector<uint8_t>& stream) {
   std::string path = dir.File("still.m2v");
@@ -32,7 +22,7 @@ TEST(StillQuality, EveryKindOfPictureDecodesCleanlyWithinTheBudgetAboveItsFloor)
   testing::TempDir dir;
   for (bool pal : {true, false}) {
     const int height = pal ? 576 : 480;
-    StillSettings settings = Settings(pal);
+    StillSettings settings = testing::ShippedStillSettings(pal);
     double kr, kb;
     MatrixWeights(settings.parameters.matrix_coefficients, kr, kb);
     for (PictureKind kind : testing::AllPictureKinds()) {
@@ -83,7 +73,7 @@ TEST(StillQuality, OtherParameterValuesAreHonouredInADecodableStream) {
   };
   for (const Variant& variant : variants) {
     SCOPED_TRACE(variant.name);
-    StillSettings settings = Settings(true);
+    StillSettings settings = testing::ShippedStillSettings(true);
     variant.apply(settings.parameters);
     ASSERT_EQ(CheckEncoderParameters(settings.parameters), "");
     double kr, kb;
@@ -97,7 +87,7 @@ TEST(StillQuality, OtherParameterValuesAreHonouredInADecodableStream) {
     EXPECT_GT(quality.mpeg2dec_psnr, testing::PsnrFloor(PictureKind::kPhoto) - 1.0);
   }
   // A loaded intra matrix is used for quantising as the decoders use it.
-  StillSettings settings = Settings(true);
+  StillSettings settings = testing::ShippedStillSettings(true);
   QuantiserMatrix flat;
   flat.fill(16);
   flat[0] = 8;

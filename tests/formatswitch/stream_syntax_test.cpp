@@ -8,6 +8,7 @@
 #include "formatswitch/forward_dct.h"
 #include "formatswitch/still_encoder.h"
 #include "formatswitch/vlc_tables.h"
+#include "tests/formatswitch/still_checks.h"
 #include "workfiles/parameter_files.h"
 
 namespace qv::formatswitch {
@@ -114,11 +115,7 @@ std::vector<size_t> FindStartCodes(const std::vector<uint8_t>& bytes, uint8_t co
 TEST(StillStream, HeadersCarryTheParameterFileValues) {
   for (bool pal : {true, false}) {
     SCOPED_TRACE(pal ? "PAL" : "NTSC");
-    StillSettings settings;
-    std::string error;
-    ASSERT_TRUE(
-        ParseParameterFile(pal ? kPalParContent : kNtscParContent, settings.parameters, error));
-    settings.parameters.bit_rate = pal ? 6118400.0 : 7342080.0;
+    StillSettings settings = testing::ShippedStillSettings(pal);
     const int height = pal ? 576 : 480;
     YCbCrPicture picture{720, height, std::vector<uint8_t>(720u * height, 100),
                          std::vector<uint8_t>(360u * height / 2, 128),

@@ -5,9 +5,12 @@
 #include "platform/io_error.h"
 #include "platform/little_endian.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_pictures.h"
 
 namespace qv {
 namespace {
+
+using testing::GreyPalette;
 
 // A bitmap file built field by field, so that each test can make it lie in one place.
 struct FileSpec {
@@ -65,13 +68,6 @@ std::vector<uint8_t> BuildFile(const FileSpec& spec) {
               file.begin() + static_cast<long>(offset + stored * row_bytes));
   }
   return file;
-}
-
-std::vector<uint32_t> GreyPalette(int entries) {
-  std::vector<uint32_t> palette;
-  for (int i = 0; i < entries; ++i)
-    palette.push_back(static_cast<uint32_t>(i * 255 / (entries - 1)) * 0x010101);
-  return palette;
 }
 
 TEST(Bitmap, LoadsEveryDepthInBothRowOrdersAndSavesItBack) {
@@ -188,21 +184,7 @@ TEST(Bitmap, ResizingKeepsTheTopLeftCornerAndFillsWithWhite) {
 // table of 16 entries.
 std::vector<uint8_t> RunLengthFile(int32_t width, int32_t height, uint16_t bits,
                                    const std::vector<uint8_t>& data) {
-  FileSpec spec;
-  spec.width = 1;  // the headers of a small picture, then the size and the data put in
-  spec.height = 1;
-  spec.bits = bits;
-  spec.compression = bits == 8 ? 1 : 2;
-  spec.palette = GreyPalette(16);
-  spec.colours_used = 16;
-  spec.pixel = [](int, int) { return 0u; };
-  std::vector<uint8_t> file = BuildFile(spec);
-  file.resize(14 + 40 + 4 * 16);
-  file.insert(file.end(), data.begin(), data.end());
-  WriteLe32(&file[2], static_cast<uint32_t>(file.size()));
-  WriteLe32(&file[18], static_cast<uint32_t>(width));
-  WriteLe32(&file[22], static_cast<uint32_t>(height));
-  return file;
+  return testing::RunLengthBitmapFile(width, height, bits, GreyPalette(16), data);
 }
 
 // Pixel indices row by row, top row first.

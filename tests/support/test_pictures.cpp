@@ -9,6 +9,8 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include "platform/little_endian.h"
+
 namespace qv::testing {
 
 namespace {
@@ -191,6 +193,46 @@ Bitmap MakePicture(PictureKind kind, int32_t width, int32_t height, uint32_t see
     }
   }
   return bitmap;
+}
+
+std::vector<uint32_t> GreyPalette(int entries) {
+  std::vector<uint32_t> palette;
+  for (int i = 0; i < entries; ++i)
+    palette.push_back(static_cast<uint32_t>(i * 255 / (entries - 1)) * 0x010101);
+  return palette;
+}
+
+Bitmap IndexedBitmap(int32_t width, int32_t height, const std::vector<uint32_t>& palette,
+                     uint8_t index) {
+  Bitmap bitmap;
+  bitmap.width = width;
+  bitmap.height = height;
+  bitmap.bits_per_pixel = 8;
+  bitmap.palette = palette;
+  bitmap.pixels.assign(bitmap.RowBytes() * static_cast<size_t>(height), index);
+  return bitmap;
+}
+
+std::vector<uint8_t> RunLengthBitmapFile(int32_t width, int32_t height, uint16_t bits,
+                                         const std::vector<uint32_t>& palette,
+                                         const std::vector<uint8_t>& data) {
+  const size_t table_at = 14 + 40, pixel_offset = table_at + 4 * palette.size();
+  std::vector<uint8_t> file(pixel_offset, 0);
+  file.insert(file.end(), data.begin(), data.end());
+  file[0] = 'B';
+  file[1] = 'M';
+  WriteLe32(&file[2], static_cast<uint32_t>(file.size()));
+  WriteLe32(&file[10], static_cast<uint32_t>(pixel_offset));
+  WriteLe32(&file[14], 40);  // information header size
+  WriteLe32(&file[18], static_cast<uint32_t>(width));
+  WriteLe32(&file[22], static_cast<uint32_t>(height));
+  WriteLe16(&file[26], 1);  // planes
+  WriteLe16(&file[28], bits);
+  WriteLe32(&file[30], bits == 8 ? 1 : 2);  // run-length compression of 8 or 4 bits
+  WriteLe32(&file[46], static_cast<uint32_t>(palette.size()));
+  for (size_t i = 0; i < palette.size(); ++i)
+    WriteLe32(&file[table_at + 4 * i], palette[i]);
+  return file;
 }
 
 void WriteJpeg(const Bitmap& bitmap, const std::string& path, int quality, bool greyscale) {

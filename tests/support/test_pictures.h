@@ -28,6 +28,21 @@ std::vector<PictureKind> AllPictureKinds();
 // A 24-bit picture of the kind; the same seed gives the same picture.
 Bitmap MakePicture(PictureKind kind, int32_t width, int32_t height, uint32_t seed = 1);
 
+// `entries` greys from black to white, evenly spaced, as 0x00RRGGBB colour table entries.
+std::vector<uint32_t> GreyPalette(int entries);
+
+// An 8-bit bitmap with the colour table `palette` and every pixel `index`.
+Bitmap IndexedBitmap(int32_t width, int32_t height, const std::vector<uint32_t>& palette,
+                     uint8_t index);
+
+// A bitmap file of `width` x `height` (negative: top row first) whose pixels are the
+// run-length `data`, at 8 bits per pixel (compression 1) or 4 (compression 2): the 14-byte
+// file header, the 40-byte information header with the colour count of `palette`, the
+// colour table and the data.
+std::vector<uint8_t> RunLengthBitmapFile(int32_t width, int32_t height, uint16_t bits,
+                                         const std::vector<uint32_t>& palette,
+                                         const std::vector<uint8_t>& data);
+
 // Writes `bitmap` (24 bits per pixel, or 8 for greyscale) as a baseline JPEG with libjpeg.
 void WriteJpeg(const Bitmap& bitmap, const std::string& path, int quality = 90,
                bool greyscale = false);

@@ -99,14 +99,8 @@ TEST(LogoPicture, PicturesThatAreNotTwentyFourBitAreRefusedForTheirDepth) {
   TempDir dir;
   // An 8-bit bitmap of the standard size and one of another size.
   for (int width : {720, 300}) {
-    Bitmap grey;
-    grey.width = width;
-    grey.height = 576;
-    grey.bits_per_pixel = 8;
-    for (uint32_t i = 0; i < 256; ++i)
-      grey.palette.push_back(i * 0x010101);
-    grey.pixels.assign(grey.RowBytes() * 576, 100);
-    SaveBitmap(grey, dir.File("grey.bmp"));
+    SaveBitmap(testing::IndexedBitmap(width, 576, testing::GreyPalette(256), 100),
+               dir.File("grey.bmp"));
     LogoPictureResult result =
         PrepareLogoPicture(dir.File("grey.bmp"), LogoKind::kRadio, dir.path());
     EXPECT_FALSE(result.accepted());
@@ -115,22 +109,12 @@ TEST(LogoPicture, PicturesThatAreNotTwentyFourBitAreRefusedForTheirDepth) {
     EXPECT_FALSE(FileExists(dir.File("radio.bmp")));  // no picture was accepted
   }
   // An 8-bit bitmap stored with run-length pixels (rows of three runs, 255 + 255 + 210).
-  std::vector<uint8_t> runs(14 + 40 + 4 * 16, 0);
-  runs[0] = 'B';
-  runs[1] = 'M';
-  WriteLe32(&runs[10], static_cast<uint32_t>(runs.size()));
-  WriteLe32(&runs[14], 40);
-  WriteLe32(&runs[18], 720);
-  WriteLe32(&runs[22], 576);
-  WriteLe16(&runs[26], 1);
-  WriteLe16(&runs[28], 8);
-  WriteLe32(&runs[30], 1);
-  WriteLe32(&runs[46], 16);  // colours in the table
+  std::vector<uint8_t> runs;
   for (int row = 0; row < 576; ++row)
     runs.insert(runs.end(), {255, 3, 255, 3, 210, 3, 0, 0});
   runs.insert(runs.end(), {0, 1});
-  WriteLe32(&runs[2], static_cast<uint32_t>(runs.size()));
-  WriteWholeFile(dir.File("runs.bmp"), runs);
+  WriteWholeFile(dir.File("runs.bmp"),
+                 testing::RunLengthBitmapFile(720, 576, 8, std::vector<uint32_t>(16, 0), runs));
   LogoPictureResult compressed =
       PrepareLogoPicture(dir.File("runs.bmp"), LogoKind::kMenu, dir.path());
   EXPECT_FALSE(compressed.accepted());
