@@ -52,13 +52,12 @@ bool LoadQuantiserMatrices(const std::string& program_directory, StillSettings& 
     if (file->front() != '/') {
       path = FindIgnoringCase(program_directory, *file).value_or(path);
     }
-    QuantiserMatrix loaded;
-    std::string error;
-    if (!ReadQuantiserMatrix(path, loaded, error)) {
-      messages << "Error: quantiser matrix file " << *file << ": " << error << "\n";
+    Result<QuantiserMatrix> loaded = ReadQuantiserMatrix(path);
+    if (!loaded) {
+      messages << "Error: quantiser matrix file " << *file << ": " << loaded.error().text << "\n";
       return false;
     }
-    *matrix = loaded;
+    *matrix = *loaded;
   }
   return true;
 }
@@ -71,25 +70,30 @@ bool LoadSettings(const std::string& program_directory, const std::string& par_n
     messages << "Error: cannot find " << par_name << " in " << program_directory << "\n";
     return false;
   }
-  EncoderParameters& p = settings.parameters;
-  std::string error;
+  std::string text;
   try {
-    if (!ParseParameterFile(ReadText(*par_path), p, error)) {
-      messages << "Error: " << *par_path << ": " << error << "\n";
-      return false;
-    }
+    text = ReadText(*par_path);
   } catch (const IoError& io) {
     messages << "Error: cannot read " << *par_path << ": " << io.what() << "\n";
     return false;
   }
-  p.source_name = source_name;
-  error = CheckEncoderParameters(p);
-  double kr, kb;
-  if (error.empty() && !MatrixWeights(p.matrix_coefficients, kr, kb)) {
-    error = "matrix_coefficients " + std::to_string(p.matrix_coefficients) + " is not supported";
+  Result<EncoderParameters> parsed = ParseParameterFile(text);
+  if (!parsed) {
+    messages << "Error: " << *par_path << ": " << parsed.error().text << "\n";
+    return false;
   }
-  if (!error.empty()) {
-    messages << "Error: " << *par_path << ": " << error << "\n";
+  EncoderParameters& p = settings.parameters;
+  p = *std::move(parsed);
+  p.source_name = source_name;
+  Result<void> checked = CheckEncoderParameters(p);
+  double kr, kb;
+  if (checked && !MatrixWeights(p.matrix_coefficients, kr, kb)) {
+    checked =
+        Fail("matrix_coefficients", 30,  // the parameter file's line 30
+             "matrix_coefficients " + std::to_string(p.matrix_coefficients) + " is not supported");
+  }
+  if (!checked) {
+    messages << "Error: " << *par_path << ": " << checked.error().text << "\n";
     return false;
   }
   return LoadQuantiserMatrices(program_directory, settings, messages);
@@ -112,28 +116,30 @@ std::optional<std::string> FindIgnoringCase(const std::string& directory, const 
   return JoinPath(directory, matches.front());
 }
 
-bool ReadQuantiserMatrix(const std::string& path, QuantiserMatrix& matrix, std::string& error) {
+Result<QuantiserMatrix> ReadQuantiserMatrix(const std::string& path) {
   std::string text;
   try {
     text = ReadText(path);
   } catch (const IoError& io) {
-    error = io.what();
-    return false;
+    return Fail("file", -1, io.what());
   }
+  QuantiserMatrix matrix;
   std::istringstream in(text);
   for (int i = 0; i < 64; ++i) {
+    // Where the value begins: past the white space before it, or the end of the file.
+    in >> std::ws;
+    const int64_t at =
+        in.eof() ? static_cast<int64_t>(text.size()) : static_cast<int64_t>(in.tellg());
     long value = 0;
     if (!(in >> value)) {
-      error = "expected 64 numbers, found " + std::to_string(i);
-      return false;
+      return Fail("matrix value", at, "expected 64 numbers, found " + std::to_string(i));
     }
     if (value < 1 || value > 255) {
-      error = "value " + std::to_string(value) + " is outside 1 to 255";
-      return false;
+      return Fail("matrix value", at, "value " + std::to_string(value) + " is outside 1 to 255");
     }
     matrix[static_cast<size_t>(i)] = static_cast<uint8_t>(value);
   }
-  return true;
+  return matrix;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "formatswitch/parameter_file.h"
 #include "formatswitch/stream_headers.h"
+#include "platform/result.h"
 
 // The still converter's contract: "formatswitch -c <name>.bmp" turns a 24-bit 720 x 576 or
 // 720 x 480 bitmap into <name>.m2v, one intra-coded MPEG-2 picture of at most 30,592 bytes.
@@ -21,8 +22,10 @@ inline constexpr int64_t kBudgetStep = 2048;           // bytes
 std::optional<std::string> FindIgnoringCase(const std::string& directory, const std::string& name);
 
 // Reads a quantiser matrix file: 64 whole numbers from 1 to 255 in raster order, separated by
-// white space. Returns false with `error` set when the file cannot be read or is malformed.
-bool ReadQuantiserMatrix(const std::string& path, QuantiserMatrix& matrix, std::string& error);
+// white space. Fails when the file cannot be read (the "file", with the file system's text) or
+// is malformed (a "matrix value", at the byte offset where the value at fault begins, or the
+// file's size when the file ends before the 64th).
+[[nodiscard]] Result<QuantiserMatrix> ReadQuantiserMatrix(const std::string& path);
 
 // Converts one picture named as on the command line. Names without a leading '/' are taken
 // relative to `program_directory`, which also holds the parameter files. Reports on

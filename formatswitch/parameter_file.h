@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace qv::formatswitch {
 
 // A time code as the group of pictures header carries it.
@@ -72,12 +74,14 @@ struct EncoderParameters {
 };
 
 // Parses the text of a parameter file (LF or CR LF line ends). Every line must start with
-// its value or values; comments after them are ignored. Returns false and sets `error`
-// (naming the line) when a line is missing or a value is not what the line needs.
-bool ParseParameterFile(std::string_view text, EncoderParameters& parameters, std::string& error);
+// its value or values; comments after them are ignored. Fails when a line is missing or a
+// value is not what its line needs; the error names the line's parameter, with the line number
+// (counted from 1) as its offset, or the line count, at offset -1, when lines are missing.
+[[nodiscard]] Result<EncoderParameters> ParseParameterFile(std::string_view text);
 
 // Checks the values against what the still encoder supports and the limits of ISO/IEC
-// 13818-2 syntax. Returns an empty string when all is well, else the reason.
-std::string CheckEncoderParameters(const EncoderParameters& parameters);
+// 13818-2 syntax. Fails with the first value found wrong: its parameter, and the line that
+// holds it as the offset.
+[[nodiscard]] Result<void> CheckEncoderParameters(const EncoderParameters& parameters);
 
 }  // namespace qv::formatswitch

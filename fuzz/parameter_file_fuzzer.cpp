@@ -47,15 +47,16 @@ Bitmap Picture(int width, int height) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
-  StillSettings settings;
-  EncoderParameters& p = settings.parameters;
-  std::string error;
-  if (!ParseParameterFile(text, p, error)) {
-    if (error.empty()) __builtin_trap();  // a refusal always says why
+  Result<EncoderParameters> parsed = ParseParameterFile(text);
+  if (!parsed) {
+    if (parsed.error().text.empty()) __builtin_trap();  // a refusal always says why
     return 0;
   }
+  StillSettings settings;
+  EncoderParameters& p = settings.parameters;
+  p = *parsed;
   double kr = 0, kb = 0;
-  if (!CheckEncoderParameters(p).empty() || !MatrixWeights(p.matrix_coefficients, kr, kb)) return 0;
+  if (!CheckEncoderParameters(p) || !MatrixWeights(p.matrix_coefficients, kr, kb)) return 0;
   if (p.horizontal_size > kLargestSide || p.vertical_size > kLargestSide) return 0;
 
   settings.intra_matrix = MatrixNamed(p.intra_matrix_file);

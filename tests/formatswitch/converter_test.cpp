@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "formatswitch/parameter_file.h"
 #include "tests/formatswitch/still_checks.h"
@@ -155,6 +156,24 @@ TEST(FormatSwitchProgram, ProducesNothingAndFailsForPicturesItCannotConvert) {
   run = work.Convert("radio.bmp");
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_NE(run.errors.find("MPEG-1"), std::string::npos) << run.errors;
+  // A malformed line, or a malformed matrix file the parameter file names: the message names
+  // the file and gives the reader's sentence as it stands.
+  const std::string directory =
+      std::filesystem::canonical(work.File("formatswitch")).parent_path().string();
+  par = kPalParContent;
+  par.replace(par.find("720            /* horizontal_size"), 3, "7x0");
+  WriteWholeFile(work.File("PAL.par"), Bytes(par));
+  run = work.Convert("radio.bmp");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.errors,
+            "Error: " + directory + "/PAL.par: line 15: expected a whole number, not \"7x0\"\n");
+  par = kPalParContent;
+  par.replace(par.find("-              /* intra"), 5, "m.txt");
+  WriteWholeFile(work.File("PAL.par"), Bytes(par));
+  WriteWholeFile(work.File("M.TXT"), Bytes("8 16 16"));
+  run = work.Convert("radio.bmp");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.errors, "Error: quantiser matrix file m.txt: expected 64 numbers, found 3\n");
   std::filesystem::remove(work.File("PAL.par"));
   run = work.Convert("radio.bmp");
   EXPECT_EQ(run.exit_status, 1);
@@ -165,52 +184,104 @@ TEST(FormatSwitchProgram, ProducesNothingAndFailsForPicturesItCannotConvert) {
 }
 
 TEST(ParameterFile, ReportsTheLineThatIsWrongAndRefusesUnsupportedValues) {
-  EncoderParameters p;
-  std::string error;
-  EXPECT_FALSE(ParseParameterFile("title\r\ntest0\r\n", p, error));
-  EXPECT_NE(error.find("fewer than 55"), std::string::npos) << error;
-  std::string text(kPalParContent);
-  std::string broken = text;
-  broken.replace(broken.find("720            /* horizontal_size"), 3, "7x0");
-  EXPECT_FALSE(ParseParameterFile(broken, p, error));
-  EXPECT_EQ(error, "line 15: expected a whole number, not \"7x0\"");
-  broken = text;
-  broken.replace(broken.find("00:00:00:00"), 11, "00:00:00   ");
-  EXPECT_FALSE(ParseParameterFile(broken, p, error));
-  EXPECT_NE(error.find("line 10"), std::string::npos);
-  broken = text;
-  broken.replace(broken.find("1 0 0          /* intra_vlc"), 5, "1    ");
-  EXPECT_FALSE(ParseParameterFile(broken, p, error));
-  EXPECT_NE(error.find("line 38"), std::string::npos);
+  Result<EncoderParameters> parsed = ParseParameterFile("title\r\ntest0\r\n");
+  ASSERT_FALSE(parsed);
+  EXPECT_EQ(parsed.error().text, "the file has 3 lines, fewer than 55");
+  EXPECT_EQ(parsed.error().field, "line count");
+  EXPECT_EQ(parsed.error().offset, -1);
 
-  ASSERT_TRUE(ParseParameterFile(text, p, error));
-  EncoderParameters q = p;
-  q.chroma_format = 2;
-  EXPECT_NE(CheckEncoderParameters(q).find("chroma_format"), std::string::npos);
-  q = p;
-  q.field_pictures = 1;
-  EXPECT_NE(CheckEncoderParameters(q).find("field pictures"), std::string::npos);
-  q = p;
-  q.intra_dc_precision = 4;
-  EXPECT_NE(CheckEncoderParameters(q).find("intra_dc_precision"), std::string::npos);
-  q = p;
-  q.progressive_frame = 1;  // needs frame DCT only
-  EXPECT_NE(CheckEncoderParameters(q), "");
+  // A malformed or missing value: the text names the line, the error its parameter and line.
+  const std::string text(kPalParContent);
+  struct Broken {
+    std::string_view value, replacement, text, field;
+    int64_t line;
+  };
+  const Broken broken_lines[] = {
+      {"720            /* horizontal_size", "7x0", "line 15: expected a whole number, not \"7x0\"",
+       "horizontal_size", 15},
+      {"00:00:00:00", "00:00:00   ", "line 10: expected a time code hh:mm:ss:ff, not \"00:00:00\"",
+       "time_code", 10},
+      {"1 0 0          /* intra_vlc", "1    ", "line 38: expected a whole number, not \"/*\"",
+       "intra_vlc_format", 38},
+      {"5000000.0", "5e999    ", "line 19: expected a number, not \"5e999\"", "bit_rate", 19},
+  };
+  for (const Broken& b : broken_lines) {
+    SCOPED_TRACE(b.text);
+    std::string broken = text;
+    broken.replace(broken.find(b.value), b.replacement.size(), b.replacement);
+    parsed = ParseParameterFile(broken);
+    ASSERT_FALSE(parsed);
+    EXPECT_EQ(parsed.error().text, b.text);
+    EXPECT_EQ(parsed.error().field, b.field);
+    EXPECT_EQ(parsed.error().offset, b.line);
+  }
+  std::string blank = text;  // line 7 holds nothing at all
+  const size_t line_7 = blank.find("2              /* input picture file format");
+  blank.erase(line_7, blank.find("\r\n", line_7) - line_7);
+  parsed = ParseParameterFile(blank);
+  ASSERT_FALSE(parsed);
+  EXPECT_EQ(parsed.error().text, "line 7: expected a value");
+  EXPECT_EQ(parsed.error().field, "input_format");
+  EXPECT_EQ(parsed.error().offset, 7);
+
+  parsed = ParseParameterFile(text);
+  ASSERT_TRUE(parsed) << parsed.error().text;
+  const EncoderParameters& p = *parsed;
+  // A value the encoder cannot honour: the first one found is named, with its line.
+  struct Unsupported {
+    std::function<void(EncoderParameters&)> change;
+    std::string_view text, field;
+    int64_t line;
+  };
+  const Unsupported unsupported[] = {
+      {[](EncoderParameters& q) { q.chroma_format = 2; },
+       "chroma_format 2 is not supported (only 1, 4:2:0)", "chroma_format", 26},
+      {[](EncoderParameters& q) { q.field_pictures = 1; },
+       "field pictures are not supported (only frame pictures)", "field_pictures", 14},
+      {[](EncoderParameters& q) { q.intra_dc_precision = 4; },
+       "intra_dc_precision 4 is out of range", "intra_dc_precision", 33},
+      {[](EncoderParameters& q) { q.colour_primaries = 256; },
+       "color_primaries 256 is out of range", "colour_primaries", 28},
+      {[](EncoderParameters& q) { q.q_scale_type[2] = 2; }, "q_scale_type 2 is out of range",
+       "q_scale_type", 37},
+      // A progressive frame needs frame DCT only.
+      {[](EncoderParameters& q) { q.progressive_frame = 1; },
+       "frame_pred_frame_dct must be 1 for a progressive frame", "frame_pred_frame_dct", 35},
+  };
+  ASSERT_TRUE(CheckEncoderParameters(p));
+  for (const Unsupported& u : unsupported) {
+    SCOPED_TRACE(u.text);
+    EncoderParameters q = p;
+    u.change(q);
+    Result<void> checked = CheckEncoderParameters(q);
+    ASSERT_FALSE(checked);
+    EXPECT_EQ(checked.error().text, u.text);
+    EXPECT_EQ(checked.error().field, u.field);
+    EXPECT_EQ(checked.error().offset, u.line);
+  }
 
   TempDir dir;
-  QuantiserMatrix matrix;
-  EXPECT_FALSE(ReadQuantiserMatrix(dir.File("none"), matrix, error));
+  Result<QuantiserMatrix> matrix = ReadQuantiserMatrix(dir.File("none"));
+  ASSERT_FALSE(matrix);
+  EXPECT_EQ(matrix.error().text, "File not found");
   WriteWholeFile(dir.File("short"), Bytes("8 16 16"));
-  EXPECT_FALSE(ReadQuantiserMatrix(dir.File("short"), matrix, error));
+  matrix = ReadQuantiserMatrix(dir.File("short"));
+  ASSERT_FALSE(matrix);
+  EXPECT_EQ(matrix.error().text, "expected 64 numbers, found 3");
+  EXPECT_EQ(matrix.error().offset, 7);  // the end of the file
   std::string values;
   for (int i = 0; i < 64; ++i)
     values += std::to_string(i == 5 ? 0 : 16) + " ";
   WriteWholeFile(dir.File("zero"), Bytes(values));
-  EXPECT_FALSE(ReadQuantiserMatrix(dir.File("zero"), matrix, error));
+  matrix = ReadQuantiserMatrix(dir.File("zero"));
+  ASSERT_FALSE(matrix);
+  EXPECT_EQ(matrix.error().text, "value 0 is outside 1 to 255");
+  EXPECT_EQ(matrix.error().offset, 15);  // "16 " five times, then the 0
   values.replace(values.find(" 0 "), 3, " 9 ");
   WriteWholeFile(dir.File("good"), Bytes(values));
-  EXPECT_TRUE(ReadQuantiserMatrix(dir.File("good"), matrix, error));
-  EXPECT_EQ(matrix[5], 9);
+  matrix = ReadQuantiserMatrix(dir.File("good"));
+  ASSERT_TRUE(matrix) << matrix.error().text;
+  EXPECT_EQ((*matrix)[5], 9);
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ TEST(StillBytes, TheTestPicturesEncodeToThePinnedStreams) {
     settings.parameters.horizontal_size = pinned.width;
     settings.parameters.vertical_size = pinned.height;
     pinned.adjust(settings);
-    ASSERT_EQ(CheckEncoderParameters(settings.parameters), "");
+    Result<void> checked = CheckEncoderParameters(settings.parameters);
+    ASSERT_TRUE(checked) << checked.error().text;
     Bitmap bitmap = testing::MakePicture(pinned.kind, pinned.width, pinned.height, 7);
     YCbCrPicture picture = ConvertToYCbCr(bitmap, settings.parameters.matrix_coefficients,
                                           settings.parameters.progressive_frame != 0);

@@ -52,10 +52,10 @@ inline double PsnrFloor(PictureKind kind) {
 // first encoding: the budget's bits at the frame rate.
 inline formatswitch::StillSettings ShippedStillSettings(bool pal) {
   formatswitch::StillSettings settings;
-  std::string error;
-  EXPECT_TRUE(formatswitch::ParseParameterFile(pal ? kPalParContent : kNtscParContent,
-                                               settings.parameters, error))
-      << error;
+  Result<formatswitch::EncoderParameters> parsed =
+      formatswitch::ParseParameterFile(pal ? kPalParContent : kNtscParContent);
+  EXPECT_TRUE(parsed) << parsed.error().text;
+  if (parsed) settings.parameters = *parsed;
   settings.parameters.bit_rate = pal ? 6118400.0 : 7342080.0;
   return settings;
 }

@@ -75,7 +75,8 @@ TEST(StillQuality, OtherParameterValuesAreHonouredInADecodableStream) {
     SCOPED_TRACE(variant.name);
     StillSettings settings = testing::ShippedStillSettings(true);
     variant.apply(settings.parameters);
-    ASSERT_EQ(CheckEncoderParameters(settings.parameters), "");
+    Result<void> checked = CheckEncoderParameters(settings.parameters);
+    ASSERT_TRUE(checked) << checked.error().text;
     double kr, kb;
     ASSERT_TRUE(MatrixWeights(settings.parameters.matrix_coefficients, kr, kb));
     YCbCrPicture picture = ConvertToYCbCr(bitmap, settings.parameters.matrix_coefficients,

@@ -201,8 +201,9 @@ TEST(StillStream, HeadersCarryTheParameterFileValues) {
 
 TEST(StillStream, LoadsMatricesInZigzagOrderAndMeetsEveryBudget) {
   StillSettings settings;
-  std::string error;
-  ASSERT_TRUE(ParseParameterFile(kPalParContent, settings.parameters, error));
+  Result<EncoderParameters> parsed = ParseParameterFile(kPalParContent);
+  ASSERT_TRUE(parsed) << parsed.error().text;
+  settings.parameters = *parsed;
   QuantiserMatrix matrix;
   for (int i = 0; i < 64; ++i)
     matrix[i] = static_cast<uint8_t>(8 + i);
@@ -268,8 +269,9 @@ namespace {
 TEST(StillStream, TheFirstEncodingFitsEvenTheHardestPicture) {
   for (const std::string_view par : {kPalParContent, kNtscParContent}) {
     StillSettings settings;
-    std::string error;
-    ASSERT_TRUE(ParseParameterFile(par, settings.parameters, error));
+    Result<EncoderParameters> parsed = ParseParameterFile(par);
+    ASSERT_TRUE(parsed) << parsed.error().text;
+    settings.parameters = *parsed;
     const int height = settings.parameters.vertical_size;
     YCbCrPicture picture{720, height, std::vector<uint8_t>(720u * height),
                          std::vector<uint8_t>(360u * height / 2),

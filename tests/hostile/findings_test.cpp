@@ -27,13 +27,15 @@ TEST(FuzzFindings, TheStillEncoderTakesPicturesOfOneToThreeMacroblockRows) {
        {std::tuple{16, 16, true}, std::tuple{48, 32, false}, std::tuple{32, 48, true}}) {
     SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
     StillSettings settings;
-    std::string error;
-    ASSERT_TRUE(ParseParameterFile(kPalParContent, settings.parameters, error)) << error;
+    Result<EncoderParameters> parsed = ParseParameterFile(kPalParContent);
+    ASSERT_TRUE(parsed) << parsed.error().text;
+    settings.parameters = *parsed;
     EncoderParameters& p = settings.parameters;
     p.horizontal_size = p.display_horizontal_size = width;
     p.vertical_size = p.display_vertical_size = height;
     p.progressive_sequence = p.progressive_frame = p.frame_pred_frame_dct[0] = progressive;
-    ASSERT_EQ(CheckEncoderParameters(p), "");
+    Result<void> checked = CheckEncoderParameters(p);
+    ASSERT_TRUE(checked) << checked.error().text;
     Bitmap bitmap = testing::MakePicture(testing::PictureKind::kPhoto, width, height, 9);
     YCbCrPicture picture = ConvertToYCbCr(bitmap, p.matrix_coefficients, progressive);
     for (int64_t budget : {30592, 40}) {

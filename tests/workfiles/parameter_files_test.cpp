@@ -47,11 +47,12 @@ TEST(ParameterFiles, SizeLayoutAndTheLinesThatDiffer) {
 TEST(ParameterFiles, HoldTheValuesTheStillsAreEncodedWith) {
   using formatswitch::EncoderParameters;
   for (bool pal : {true, false}) {
-    EncoderParameters p;
-    std::string error;
-    ASSERT_TRUE(formatswitch::ParseParameterFile(pal ? kPalParContent : kNtscParContent, p, error))
-        << error;
-    EXPECT_EQ(formatswitch::CheckEncoderParameters(p), "");
+    Result<EncoderParameters> parsed =
+        formatswitch::ParseParameterFile(pal ? kPalParContent : kNtscParContent);
+    ASSERT_TRUE(parsed) << parsed.error().text;
+    const EncoderParameters& p = *parsed;
+    Result<void> checked = formatswitch::CheckEncoderParameters(p);
+    EXPECT_TRUE(checked) << checked.error().text;
     EXPECT_EQ(p.source_name, "test0");
     EXPECT_EQ(p.reconstructed_name, "q%d");
     EXPECT_EQ(p.intra_matrix_file, "-");
