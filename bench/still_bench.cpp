@@ -48,13 +48,13 @@ double Milliseconds(const std::vector<std::string>& arguments, const std::string
 
 double StillPsnr(const std::string& still, const std::vector<uint8_t>& luma,
                  const std::string& scratch) {
-  qv::testing::DecodedStill decoded =
+  qv::Result<qv::testing::DecodedStill> decoded =
       qv::testing::DecodeWithFfmpeg(still, kWidth, kHeight, scratch);
-  if (!decoded.ok) {
-    std::fprintf(stderr, "decode failed: %s\n", decoded.problem.c_str());
+  if (!decoded) {
+    std::fprintf(stderr, "decode failed: %s\n", decoded.error().text.c_str());
     return 0;
   }
-  return qv::testing::LumaPsnr(decoded.luma, luma);
+  return qv::testing::LumaPsnr(decoded->luma, luma);
 }
 
 std::vector<std::string> FfmpegCommand(const std::string& yuv, const std::string& out, double q,

@@ -189,12 +189,12 @@ TEST_F(Quorvane, EveryKindOfChoiceFromPicturesAndDownloadFiles) {
     WriteWholeFile(path, still);
     int height = name[0] == 'b' ? 576 : 480;
     testing::TempDir ffmpeg_scratch, mpeg2dec_scratch;
-    testing::DecodedStill by_ffmpeg =
+    Result<testing::DecodedStill> by_ffmpeg =
         testing::DecodeWithFfmpeg(path, 720, height, ffmpeg_scratch.path());
-    testing::DecodedStill by_mpeg2dec =
+    Result<testing::DecodedStill> by_mpeg2dec =
         testing::DecodeWithMpeg2dec(path, 720, height, mpeg2dec_scratch.path());
-    EXPECT_TRUE(by_ffmpeg.ok) << name << ": " << by_ffmpeg.problem;
-    EXPECT_TRUE(by_mpeg2dec.ok) << name << ": " << by_mpeg2dec.problem;
+    EXPECT_TRUE(by_ffmpeg) << name << ": " << by_ffmpeg.error().text;
+    EXPECT_TRUE(by_mpeg2dec) << name << ": " << by_mpeg2dec.error().text;
   }
 }
 

@@ -79,15 +79,15 @@ inline StillQuality CheckStill(const std::string& still, int width, int height,
               (std::vector<uint8_t>{0x00, 0x00, 0x01, 0xB7}));
   }
   TempDir scratch;
-  DecodedStill ffmpeg = DecodeWithFfmpeg(still, width, height, scratch.path());
-  EXPECT_TRUE(ffmpeg.ok) << ffmpeg.problem;
-  DecodedStill libmpeg2 = DecodeWithMpeg2dec(still, width, height, scratch.path());
-  EXPECT_TRUE(libmpeg2.ok) << libmpeg2.problem;
-  if (ffmpeg.ok) quality.ffmpeg_psnr = LumaPsnr(ffmpeg.luma, source_luma);
-  if (libmpeg2.ok) quality.mpeg2dec_psnr = LumaPsnr(libmpeg2.luma, source_luma);
+  Result<DecodedStill> ffmpeg = DecodeWithFfmpeg(still, width, height, scratch.path());
+  EXPECT_TRUE(ffmpeg) << ffmpeg.error().text;
+  Result<DecodedStill> libmpeg2 = DecodeWithMpeg2dec(still, width, height, scratch.path());
+  EXPECT_TRUE(libmpeg2) << libmpeg2.error().text;
+  if (ffmpeg) quality.ffmpeg_psnr = LumaPsnr(ffmpeg->luma, source_luma);
+  if (libmpeg2) quality.mpeg2dec_psnr = LumaPsnr(libmpeg2->luma, source_luma);
   // Two conforming decoders differ at most by IDCT rounding.
-  if (ffmpeg.ok && libmpeg2.ok) {
-    EXPECT_GT(LumaPsnr(ffmpeg.luma, libmpeg2.luma), 50.0);
+  if (ffmpeg && libmpeg2) {
+    EXPECT_GT(LumaPsnr(ffmpeg->luma, libmpeg2->luma), 50.0);
   }
   return quality;
 }

@@ -42,8 +42,9 @@ TEST(FuzzFindings, TheStillEncoderTakesPicturesOfOneToThreeMacroblockRows) {
       std::vector<uint8_t> stream = EncodeStill(picture, settings, budget);
       std::string path = dir.File("small.m2v");
       WriteWholeFile(path, stream);
-      testing::DecodedStill decoded = testing::DecodeWithFfmpeg(path, width, height, dir.path());
-      EXPECT_TRUE(decoded.ok) << decoded.problem;
+      Result<testing::DecodedStill> decoded =
+          testing::DecodeWithFfmpeg(path, width, height, dir.path());
+      EXPECT_TRUE(decoded) << decoded.error().text;
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
 #include "tests/support/run_program.h"
 
 // Has MPEG-2 stills decoded by two independent decoders: ffmpeg (libavcodec) and mpeg2dec
@@ -11,8 +12,6 @@
 namespace qv::testing {
 
 struct DecodedStill {
-  bool ok = false;
-  std::string problem;  // what went wrong, for the failure message
   int width = 0;
   int height = 0;
   std::vector<uint8_t> luma;
@@ -20,12 +19,12 @@ struct DecodedStill {
 
 // Decodes with `ffmpeg -v error` into raw 4:2:0; any message on its error output is a failure,
 // and so is anything but exactly one picture of width x height.
-DecodedStill DecodeWithFfmpeg(const std::string& still, int width, int height,
-                              const std::string& scratch_directory);
+Result<DecodedStill> DecodeWithFfmpeg(const std::string& still, int width, int height,
+                                      const std::string& scratch_directory);
 
 // Decodes with `mpeg2dec -o pgm` in `scratch_directory` (which must be empty); anything but
 // exactly one picture of width x height, or any warning, is a failure.
-DecodedStill DecodeWithMpeg2dec(const std::string& still, int width, int height,
-                                const std::string& scratch_directory);
+Result<DecodedStill> DecodeWithMpeg2dec(const std::string& still, int width, int height,
+                                        const std::string& scratch_directory);
 
 }  // namespace qv::testing
