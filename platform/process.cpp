@@ -1,11 +1,14 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 #include <utility>
@@ -81,23 +84,47 @@ void Process::Kill() {
 
 std::optional<int> Process::WaitFor(std::chrono::milliseconds limit) {
   if (pid_ <= 0) return std::nullopt;
-  auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  if (!WaitUntilEnded(deadline)) {
+    Kill();
+    return std::nullopt;
+  }
+  int status = 0;
+  pid_t done;
+  do {
+    done = ::waitpid(pid_, &status, 0);
+  } while (done < 0 && errno == EINTR);
+  pid_ = -1;
+  if (done < 0) return std::nullopt;
+  return ExitStatusOf(status);
+}
+
+bool Process::WaitUntilEnded(std::chrono::steady_clock::time_point deadline) const {
+  // A descriptor of the process becomes readable the moment it ends, so the wait ends then too
+  // instead of at the next look.
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+  if (pidfd >= 0) {
+    bool ended = false;
+    for (;;) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd watched{pidfd, POLLIN, 0};
+      const int ready = ::poll(&watched, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+      if (ready < 0 && errno == EINTR) continue;
+      ended = ready > 0;
+      break;
+    }
+    ::close(pidfd);
+    return ended;
+  }
+  // Without process descriptors: look again and again, at growing intervals.
   auto pause = std::chrono::microseconds(200);
   for (;;) {
-    int status = 0;
-    pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
-      pid_ = -1;
-      return ExitStatusOf(status);
-    }
-    if (done < 0 && errno != EINTR) {
-      pid_ = -1;
-      return std::nullopt;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      Kill();
-      return std::nullopt;
-    }
+    siginfo_t info{};
+    const int looked = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    // Ended, or not to be waited for at all (the reaping says so).
+    if ((looked == 0 && info.si_pid == pid_) || (looked < 0 && errno != EINTR)) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::microseconds(20000));
   }

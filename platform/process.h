@@ -34,6 +34,8 @@ class Process {
 
  private:
   explicit Process(int pid) : pid_(pid) {}
+  // True once the process has ended (it is left to be reaped), false when the deadline passed.
+  bool WaitUntilEnded(std::chrono::steady_clock::time_point deadline) const;
   void Kill();
   int pid_ = -1;
 };
