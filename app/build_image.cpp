@@ -1,18 +1,20 @@
 // Start: the merged image from the opened image and the user's choices, then the download file
-// from the merged image.
+// from the merged image, both checked as opening would check them and only then handed to the
+// user in the output directory.
 #include <filesystem>
 
 #include "app/job.h"
 #include "app/messages.h"
-#include "app/working_directory.h"
-#include "download/download_file.h"
+#include "app/output_check.h"
 #include "download/key_block.h"
 #include "image/merged_image.h"
 #include "platform/file.h"
 #include "platform/ini_profile.h"
 #include "platform/io_error.h"
+#include "platform/output_files.h"
 #include "workfiles/converter_runner.h"
 #include "workfiles/header_configs.h"
+#include "workfiles/header_identity.h"
 #include "workfiles/working_files.h"
 
 namespace qv {
@@ -25,21 +27,6 @@ Outcome Stopped(std::vector<Message> messages) {
 Outcome Stopped(MessageKind kind, std::string text) {
   return Stopped({{kind, std::move(text)}});
 }
-
-// The merged image of a build that has not reached its end: removed when the build stops
-// early, so that nothing half-made is left under the name of a result.
-class UnfinishedImage {
- public:
-  explicit UnfinishedImage(const std::string& path) : path_(path) {}
-  ~UnfinishedImage() {
-    if (!finished_) RemoveFile(path_);
-  }
-  void Finished() { finished_ = true; }
-
- private:
-  const std::string& path_;
-  bool finished_ = false;
-};
 
 // The first `length` bytes of a chosen source; nothing when it can no longer give them all: a
 // chosen file that went or shrank after it was chosen must not put a region of zero bytes
@@ -62,34 +49,26 @@ std::optional<std::span<const uint8_t>> HttpCfgData(const PartitionEdits& partit
   return found;
 }
 
-// Removes the download file of a failed build, and what a converter that was ended part-way
-// left of it under its temporary name ("<name>.part...").
-void RemoveDownloadAttempt(const std::string& directory, const std::string& download_name) {
-  RemoveFile(directory + download_name);
+// A name as it stands in a directory, whatever it is: a file, a link (even a dangling one), or
+// anything else that a new file of that name would meet.
+bool NameIsTaken(const std::string& path) {
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-    if (entry.path().filename().string().starts_with(download_name + ".part"))
-      RemoveFile(entry.path().string());
-  }
-}
-
-// The download file is a result only when it converts back into the merged image.
-bool DownloadMatches(const std::string& download_path, std::span<const uint8_t> merged,
-                     Variant variant) {
-  if (!FileExists(download_path)) return false;
-  std::vector<uint8_t> image;
-  if (!ConvertDownloadBytes(ReadWholeFile(download_path), variant, image)) return false;
-  const size_t covered = LayoutOf(variant)->file_size;
-  return image.size() == covered && merged.size() >= covered &&
-         std::equal(image.begin(), image.end(), merged.begin());
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+  // A name the system cannot look up at all is left to fail, with its own error, when written.
+  return !error && status.type() != std::filesystem::file_type::not_found;
 }
 
 }  // namespace
 
-std::optional<std::string> Job::InputInTheWay(const std::string& download_path) const {
-  for (const std::string& picked : picked_files_) {
-    if (IsSameFile(picked, merged_image_path_) || IsSameFile(picked, download_path)) return picked;
+std::optional<PendingFile::Replace> Job::OutputMode(const std::string& output_directory) const {
+  std::vector<std::string> taken;
+  for (const std::string& name : {merged_name_, download_name()}) {
+    if (name == merged_name_ && !opened_flash_image_) continue;
+    if (NameIsTaken(output_directory + name)) taken.push_back(name);
   }
+  if (taken.empty()) return PendingFile::Replace::kNever;
+  if (Ask(QuestionKind::kReplaceOutputs, text::OutputsExist(taken, output_directory)))
+    return PendingFile::Replace::kExisting;
   return std::nullopt;
 }
 
@@ -117,7 +96,7 @@ std::optional<Outcome> Job::PlaceRegions(Replacements& replacements) const {
 }
 
 std::optional<Outcome> Job::PlaceLogos(PartitionEdits& partitions) {
-  const std::string& directory = options_.working_directory;
+  const std::string directory = working_directory();
   for (const LogoNames& logo : kLogos) {
     if (!Chosen(logo.kind)) continue;
     // A still larger than a partition may hold cannot fit anywhere: reading one byte more than
@@ -166,24 +145,51 @@ std::optional<Outcome> Job::StoreSettings(PartitionEdits& partitions) {
   return std::nullopt;
 }
 
-Outcome Job::Build() {
+Outcome Job::WriteOutputs(const std::string& output_directory, std::span<const uint8_t> merged,
+                          std::span<const uint8_t> download, PendingFile::Replace replace) {
+  std::vector<OutputFile> files;
+  if (opened_flash_image_) files.push_back({merged_name_, merged});
+  files.push_back({download_name(), download});
+  Result<void> written = WriteOutputFiles(output_directory, files, replace);
+  if (!written) return Stopped(MessageKind::kError, text::OutputNotWritten(written.error().text));
+  phase_ = JobPhase::kBuilt;
+  Outcome outcome;
+  outcome.Show(MessageKind::kInformation, opened_flash_image_
+                                              ? text::Succeeded(merged_name_, download_name())
+                                              : text::Succeeded(download_name()));
+  return outcome;
+}
+
+Outcome Job::Build(const std::string& output_directory) {
   if (phase_ != JobPhase::kOpened || !image_) return {Status::kRefused, {}};
   try {
-    return BuildOpened();
+    Outcome outcome = BuildOpened(output_directory);
+    // A build that ran to its end ends the job: its directory goes, the outputs stay.
+    if (phase_ == JobPhase::kBuilt) {
+      logo_chosen_ = {};
+      default_database_.chosen = key_.chosen = false;
+      edits_ = {};
+      directory_.reset();
+    }
+    return outcome;
   } catch (const IoError& error) {
     return RunTimeError(error);
   }
 }
 
-Outcome Job::BuildOpened() {
-  const std::string& directory = options_.working_directory;
-  const Variant variant = image_->variant();
-  const std::string merged_name = std::filesystem::path(merged_image_path_).filename().string();
-  const std::string download_name =
-      std::filesystem::path(merged_name).replace_extension(".dld").string();
-  const std::string download_path = directory + download_name;
-  if (std::optional<std::string> input = InputInTheWay(download_path))
-    return Stopped(MessageKind::kError, text::InputInTheWay(*input));
+Outcome Job::BuildOpened(const std::string& output_directory) {
+  std::string outputs = std::filesystem::absolute(output_directory).string();
+  if (outputs.empty() || outputs.back() != '/') outputs += '/';
+  for (const std::string& picked : picked_files_) {
+    if (IsSameFile(picked, outputs + merged_name_) || IsSameFile(picked, outputs + download_name()))
+      return Stopped(MessageKind::kError, text::InputInTheWay(picked));
+  }
+  // The box's identity goes into the download header through manufacturer.cfg: a field that
+  // cannot pass it whole would give a download that does not match its image.
+  if (std::optional<std::string> field = FieldTheHeaderCannotCarry(image_->manufacturer()))
+    return Stopped(MessageKind::kError, text::IdentityNotCarried(*field));
+  const std::optional<PendingFile::Replace> replace = OutputMode(outputs);
+  if (!replace) return Stopped({});
 
   Replacements replacements(*image_);
   if (std::optional<Outcome> stop = PlaceRegions(replacements)) return *stop;
@@ -192,42 +198,28 @@ Outcome Job::BuildOpened() {
   Result<std::vector<uint8_t>> merged = BuildMergedImage(*image_, replacements);
   if (!merged) return Stopped(MessageKind::kError, text::PartitionsDoNotFit(merged.error().text));
 
-  merged_image_written_ = true;
-  UnfinishedImage unfinished(merged_image_path_);
-  WriteWholeFile(merged_image_path_, *merged);
-
-  // The download file, made by the bin-to-download converter beside the merged image.
-  CheckWorkingDirectory(directory);
-  RemoveFile(download_path);
+  // The download file, made by the bin-to-download converter beside the merged image, in the
+  // job's directory.
+  const std::string directory = working_directory();
+  WriteWholeFile(directory + merged_name_, *merged);
   const std::string command = "/c bintodld.exe manufacturer.cfg " +
-                              std::string(HeaderConfigFor(variant)->name) + " " + merged_name;
+                              std::string(HeaderConfigFor(image_->variant())->name) + " " +
+                              merged_name_;
   std::optional<Process> converter = RunConverter(directory, command);
   if (!converter) return Stopped(MessageKind::kError, text::kCreateDownloadFailed);
   converter->WaitFor(options_.converter_time_limit);
 
-  const bool made = FileExists(merged_image_path_) && FileSize(merged_image_path_) > 0 &&
-                    DownloadMatches(download_path, *merged, variant);
-  if (made) {
-    unfinished.Finished();
-  } else {
-    // Never leave a download file that is not the image.
-    RemoveDownloadAttempt(directory, download_name);
+  // Success only for outputs the tool itself would open as sound.
+  const std::string download_path = directory + download_name();
+  std::vector<uint8_t> download;
+  if (FileExists(download_path)) download = ReadWholeFile(download_path);
+  Result<void> sound = CheckOutputs(*merged, download, *image_);
+  if (!sound) {
+    phase_ = JobPhase::kBuilt;
+    return {Status::kFailed,
+            {{MessageKind::kInformation, text::CreateFileFailed(sound.error().text)}}};
   }
-  phase_ = JobPhase::kBuilt;
-  logo_chosen_ = {};
-  default_database_.chosen = key_.chosen = false;
-  edits_ = {};
-
-  Outcome outcome;
-  if (!made) {
-    outcome = {Status::kFailed, {{MessageKind::kInformation, text::kCreateFileFailed}}};
-  } else if (opened_flash_image_) {
-    outcome.Show(MessageKind::kInformation, text::Succeeded(merged_name, download_name));
-  } else {
-    outcome.Show(MessageKind::kInformation, text::Succeeded(download_name));
-  }
-  RemoveWorkingFiles();
-  return outcome;
+  return WriteOutputs(outputs, *merged, download, *replace);
 }
 
 }  // namespace qv

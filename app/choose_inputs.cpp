@@ -8,6 +8,7 @@
 #include "download/download_file.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
+#include "platform/pending_file.h"
 #include "workfiles/logo_picture.h"
 
 namespace qv {
@@ -17,20 +18,26 @@ namespace {
 // What a chosen source must be: a file of its region's size, or a download file of that many
 // sectors.
 struct SourceFormat {
+  const char* what;
   Variant download_variant;
   uint8_t sector_count;
   int32_t size;
 };
 
 constexpr SourceFormat FormatOf(SourceKind kind) {
-  return kind == SourceKind::kKey
-             ? SourceFormat{.download_variant = kKeyDownload, .sector_count = 1, .size = 0x10000}
-             : SourceFormat{
-                   .download_variant = kDefaultDownload, .sector_count = 4, .size = 0x40000};
+  return kind == SourceKind::kKey ? SourceFormat{.what = "key block",
+                                                 .download_variant = kKeyDownload,
+                                                 .sector_count = 1,
+                                                 .size = 0x10000}
+                                  : SourceFormat{.what = "default database",
+                                                 .download_variant = kDefaultDownload,
+                                                 .sector_count = 4,
+                                                 .size = 0x40000};
 }
 
+// The name as given, made absolute: "link/.." is left for the system to resolve.
 std::string Absolute(const std::string& path) {
-  return std::filesystem::absolute(path).lexically_normal().string();
+  return std::filesystem::absolute(path).string();
 }
 
 // A refused choice: nothing is recorded; a message says why, unless no image is open to choose
@@ -54,6 +61,8 @@ void ShowPictureMessages(const LogoPictureResult& result, ChoiceOutcome& outcome
     outcome.Show(MessageKind::kError, text::kPixelDepth);
   if (result.refusal == PictureRefusal::kNotJpegOrBmp)
     outcome.Show(MessageKind::kError, text::kPictureType);
+  if (result.refusal == PictureRefusal::kTooLarge)
+    outcome.Show(MessageKind::kError, text::PictureTooLarge(result.too_large));
 }
 
 // Converts a chosen download file of a source into `converted_path`, beside the image of an
@@ -93,11 +102,11 @@ ChoiceOutcome Job::ChooseLogo(LogoKind kind, const std::string& chosen) {
   const std::string path = Absolute(chosen);
   // The logo picture is written over the kind's working file; a picture chosen from that very
   // file would be overwritten by its own converted form.
-  if (IsSameFile(path, options_.working_directory + std::string(NamesOf(kind).picture)))
+  if (IsSameFile(path, working_directory() + std::string(NamesOf(kind).picture)))
     return Refused(std::move(outcome), MessageKind::kError, text::PictureIsWorkingFile(kind));
   picked_files_.push_back(path);
   try {
-    LogoPictureResult result = PrepareLogoPicture(path, kind, options_.working_directory);
+    LogoPictureResult result = PrepareLogoPicture(path, kind, working_directory());
     outcome.preview_loaded = result.preview.Loaded();
     ShowPictureMessages(result, outcome);
     if (!result.accepted()) return Refused(std::move(outcome));
@@ -117,18 +126,25 @@ ChoiceOutcome Job::ChooseSource(SourceKind kind, const std::string& chosen) {
   Source& source = SourceOf(kind);
   outcome.path_shown = path;
   picked_files_.push_back(path);
+  // An app image's download file ends before the key and database regions: the choice reaches
+  // the merged image only, which a job opened from a download file does not keep.
+  if (image_->variant() == kAppImage && !opened_flash_image_)
+    return Refused(std::move(outcome), MessageKind::kError, text::RegionWouldBeLost(format.what));
   std::string read_from = path;
   try {
     if (IsDownloadFileName(path)) {
-      outcome = ConvertSourceDownload(path, format, source.converted_path, std::move(outcome));
+      outcome = ConvertSourceDownload(path, format, ConvertedPath(kind), std::move(outcome));
       if (!outcome.done()) return outcome;
-      read_from = source.converted_path;
+      read_from = ConvertedPath(kind);
     } else if (FileSize(path) != format.size) {
       return Refused(std::move(outcome), MessageKind::kError, text::kFileOvertop);
     }
   } catch (const IoError& error) {
     return Refused(std::move(outcome), MessageKind::kRunTimeError, error.what());
   }
+  if (image_->variant() == kAppImage)
+    outcome.Show(MessageKind::kInformation,
+                 text::RegionOnlyInMergedImage(format.what, merged_name_));
   source.chosen = true;
   source.path = read_from;
   return outcome;

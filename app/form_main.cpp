@@ -1,5 +1,7 @@
 #include "app/form_main.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "app/messages.h"
@@ -25,16 +27,24 @@ class BusyGuard {
 
 namespace {
 
-// Shows the wait banner for as long as it lives, so it also goes when an error ends the build.
+// Shows the wait banner for as long as it lives, so it also goes when an error ends the build;
+// `up` tells the form that it is on screen.
 class WaitBanner {
  public:
-  explicit WaitBanner(Ui& ui) : ui_(ui) { ui_.ShowWaitBanner(); }
-  ~WaitBanner() { ui_.CloseWaitBanner(); }
+  WaitBanner(Ui& ui, bool& up) : ui_(ui), up_(up) {
+    ui_.ShowWaitBanner();
+    up_ = true;
+  }
+  ~WaitBanner() {
+    ui_.CloseWaitBanner();
+    up_ = false;
+  }
   WaitBanner(const WaitBanner&) = delete;
   WaitBanner& operator=(const WaitBanner&) = delete;
 
  private:
   Ui& ui_;
+  bool& up_;
 };
 
 }  // namespace
@@ -54,6 +64,16 @@ void EditBox::Type(const std::string& value) {
 
 TFormMain::TFormMain(Ui& ui, Job& job) : ui_(ui), job_(job) {
   job_.LetEventsThroughWith([this] { ui_.ProcessPendingEvents(); });
+  job_.AnswerWith([this](const Question& question) {
+    // A question is never hidden behind the wait banner.
+    if (banner_up_) ui_.CloseWaitBanner();
+    const bool yes =
+        ui_.AskYesNo(question.text + "\r\r" +
+                     (question.kind == QuestionKind::kOpenDamagedImage ? text::kOpenAnyway
+                                                                       : text::kReplaceThem));
+    if (banner_up_) ui_.ShowWaitBanner();
+    return yes;
+  });
 }
 
 std::array<EditBox*, 8> TFormMain::SettingBoxes() {
@@ -118,7 +138,7 @@ void TFormMain::OpenImage() {
   if (!chosen) return;
   // The window shows the reset state, with the file's name, while the image is read.
   ShowResetState();
-  E_OpenFile.SetText(std::filesystem::absolute(*chosen).lexically_normal().filename().string());
+  E_OpenFile.SetText(std::filesystem::absolute(*chosen).filename().string());
   ui_.ControlsChanged();
   Outcome outcome = job_.Open(*chosen);
   if (outcome.done()) ShowOpenedState();
@@ -133,7 +153,7 @@ void TFormMain::ChooseLogo(LogoKind kind) {
   ChoiceOutcome outcome = job_.ChooseLogo(kind, *chosen);
   if (outcome.preview_loaded) {
     std::array{&I_Boot, &I_Menu, &I_Radio}[index]->picture_path =
-        std::filesystem::absolute(*chosen).lexically_normal().string();
+        std::filesystem::absolute(*chosen).string();
   }
   ui_.ControlsChanged();
   ShowMessages(outcome);
@@ -151,15 +171,24 @@ void TFormMain::ChooseSource(SourceKind kind) {
   ShowMessages(outcome);
 }
 
+std::optional<std::string> TFormMain::OutputDirectory() {
+  const std::filesystem::path folder = std::filesystem::path(job_.opened_path()).parent_path();
+  if (::access(folder.c_str(), W_OK | X_OK) == 0) return folder.string();
+  return ui_.ChooseFolder(text::kChooseOutputFolder);
+}
+
 void TFormMain::BuildMergedImageAndDownload() {
   const std::array<EditBox*, 8> boxes = SettingBoxes();
   for (size_t i = 0; i < boxes.size(); ++i) {
     if (boxes[i]->modified) job_.EditSetting(kSettingKinds[i], boxes[i]->text);
   }
+  // The outputs go beside the opened image, or where the user says when that cannot be.
+  std::optional<std::string> output_directory = OutputDirectory();
+  if (!output_directory) return;
   Outcome outcome;
   {
-    WaitBanner banner(ui_);
-    outcome = job_.Build();
+    WaitBanner banner(ui_, banner_up_);
+    outcome = job_.Build(*output_directory);
   }
   if (job_.phase() == JobPhase::kBuilt) {
     ShowBuiltState();

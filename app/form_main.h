@@ -111,10 +111,12 @@ class TFormMain {
   void ChooseLogo(LogoKind kind);
   void ChooseSource(SourceKind kind);
   void BuildMergedImageAndDownload();
+  std::optional<std::string> OutputDirectory();
 
   Ui& ui_;
   Job& job_;
   bool busy_ = false;
+  bool banner_up_ = false;
 };
 
 }  // namespace qv

@@ -12,28 +12,21 @@ Job::Job(JobOptions options) : options_(std::move(options)) {}
 
 void Job::JobReset() {
   ClearJob();
-  // A copy of the tool's own program beside its working files; whether it works is not
-  // examined (copying onto itself fails quietly).
-  if (!options_.executable_path.empty()) {
-    std::error_code ignored;
-    std::filesystem::copy_file(options_.executable_path,
-                               options_.working_directory + text::kExecutableCopy,
-                               std::filesystem::copy_options::overwrite_existing, ignored);
-  }
 }
 
 void Job::ClearJob() {
   phase_ = JobPhase::kReset;
+  directory_.reset();
   image_.reset();
   opened_flash_image_ = false;
+  opened_path_.clear();
+  merged_name_.clear();
   http_settings_ = {};
   logo_chosen_ = {};
   default_database_ = {};
   key_ = {};
   edits_ = {};
-  merged_image_path_.clear();
   picked_files_.clear();
-  merged_image_written_ = false;
 }
 
 void Job::Reset() {
@@ -42,33 +35,11 @@ void Job::Reset() {
 }
 
 void Job::Cancel() {
-  RemoveWorkingFiles();
+  directory_.reset();
 }
 
 void Job::RemoveWorkingFiles() {
-  const std::string& directory = options_.working_directory;
-  std::vector<std::string> doomed;
-  if (!opened_flash_image_ && merged_image_written_) doomed.push_back(merged_image_path_);
-  for (const std::string* path : {&default_database_.converted_path, &key_.converted_path})
-    doomed.push_back(*path);
-  for (const char* name : kWorkingFileSet)
-    doomed.push_back(directory + name);
-  doomed.push_back(HttpCfgPath());
-  for (const LogoNames& logo : kLogos) {
-    doomed.push_back(directory + std::string(logo.picture));
-    doomed.push_back(directory + std::string(logo.still));
-  }
-
-  for (const std::string& path : doomed) {
-    if (!path.empty() && FileExists(path) && !Picked(path)) RemoveFile(path);
-  }
-}
-
-bool Job::Picked(const std::string& path) const {
-  for (const std::string& picked : picked_files_) {
-    if (IsSameFile(path, picked)) return true;
-  }
-  return false;
+  if (directory_) directory_->Empty();
 }
 
 void Job::EditSetting(SettingKind kind, std::string text) {
@@ -79,8 +50,22 @@ std::string Job::ModelIdText() const {
   return image_ ? qv::ModelIdText(image_->ModelId()) : std::string();
 }
 
+std::string Job::download_name() const {
+  return merged_name_.empty()
+             ? std::string()
+             : std::filesystem::path(merged_name_).replace_extension(".dld").string();
+}
+
 std::string Job::HttpCfgPath() const {
-  return options_.working_directory + kHttpCfgFileName;
+  return working_directory() + kHttpCfgFileName;
+}
+
+std::string Job::ConvertedPath(SourceKind kind) const {
+  return working_directory() + (kind == SourceKind::kKey ? kConvertedKey : kConvertedDefault);
+}
+
+bool Job::Ask(QuestionKind kind, std::string text) const {
+  return options_.answer && options_.answer(Question{kind, std::move(text)});
 }
 
 void Job::LetEventsThrough() const {

@@ -10,12 +10,14 @@
 #include "app/outcome.h"
 #include "image/flash_image.h"
 #include "image/settings.h"
+#include "platform/job_directory.h"
+#include "platform/pending_file.h"
 #include "workfiles/logo_kind.h"
 
 // The job service: one job of the tool, from opening an image to Start. It holds the opened
-// image and the user's choices, runs the workflows over them and their working files, and
-// tells its front end what to show. The window (through the form model) and the command line
-// drive it alike.
+// image and the user's choices, runs the workflows over them in a directory of the job's own,
+// and tells its front end what to show. The window (through the form model) and the command
+// line drive it alike.
 namespace qv {
 
 class PartitionEdits;
@@ -24,11 +26,24 @@ struct Replacements;
 // The two replacement sources besides the logos.
 enum class SourceKind { kDefaultDatabase, kKey };
 
+// What a job asks its user before it goes on; the text says why.
+enum class QuestionKind {
+  kOpenDamagedImage,  // the image's region or block CRCs do not match its bytes
+  kReplaceOutputs,    // an output of Start exists already in the output directory
+};
+struct Question {
+  QuestionKind kind;
+  std::string text;
+};
+
 struct JobOptions {
-  std::string working_directory;  // with its trailing separator
-  std::string executable_path;    // copied beside the working files by every job reset, if set
+  // Where each job's own directory is made; empty: $XDG_RUNTIME_DIR, else the system's
+  // temporary directory.
+  std::string job_directory_parent;
   std::chrono::milliseconds converter_time_limit{120000};
   std::function<void()> let_events_through;  // called during long work, when set
+  // Answers a question yes (true) or no; without it, every answer is no.
+  std::function<bool(const Question&)> answer;
 };
 
 enum class JobPhase {
@@ -41,29 +56,33 @@ class Job {
  public:
   explicit Job(JobOptions options);
 
-  // Opens a flash image or download file, ending the job before it (Reset command). The image
-  // is read once and held; the working files are written.
+  // Opens a flash image or download file, ending the job before it. The image is read once and
+  // held, its checksums are checked, and the working files are written into a new directory of
+  // the job's own.
   Outcome Open(const std::string& path);
   // Chooses a picture for a logo, or the default database or key file.
   ChoiceOutcome ChooseLogo(LogoKind kind, const std::string& path);
   ChoiceOutcome ChooseSource(SourceKind kind, const std::string& path);
   // Records a setting's new text, which Start stores. Settings never edited keep the image's.
   void EditSetting(SettingKind kind, std::string text);
-  // Start: writes the merged image and turns it into the download file.
-  Outcome Build();
-  // The job reset: every choice, edit and path forgotten, the opened image dropped, the tool's
-  // own program copied beside the working files.
+  // Start: builds the merged image and the download file, checks both as opening would, and
+  // writes them into `output_directory`.
+  Outcome Build(const std::string& output_directory);
+  // The job reset: every choice, edit and path forgotten, the opened image dropped.
   void JobReset();
   // The Reset command: the working files removed, then the job reset.
   void Reset();
-  // The end of the job (the Cancel command): the working files removed.
+  // The end of the job (the Cancel command, the end of a command): its directory removed.
   void Cancel();
-  // Deletes every working file of the job that exists, never one the user picked in this job.
+  // Deletes the working files of the job: everything in its directory.
   void RemoveWorkingFiles();
 
-  // Replaces the options' hook for letting pending events through during long work.
+  // Replaces the options' hooks for letting pending events through and for questions.
   void LetEventsThroughWith(std::function<void()> hook) {
     options_.let_events_through = std::move(hook);
+  }
+  void AnswerWith(std::function<bool(const Question&)> answer) {
+    options_.answer = std::move(answer);
   }
 
   JobPhase phase() const { return phase_; }
@@ -71,56 +90,63 @@ class Job {
   // The opened image; nothing unless opened.
   const FlashImage* image() const { return image_ ? &*image_ : nullptr; }
   bool OpenedFlashImage() const { return opened_flash_image_; }
+  // The opened file as it was chosen, made absolute.
+  const std::string& opened_path() const { return opened_path_; }
+  // The job's own directory, with its trailing separator; empty when no image is open.
+  std::string working_directory() const { return directory_ ? directory_->path() : ""; }
   // The model id as its box shows it, and the image's seven HTTP settings.
   std::string ModelIdText() const;
   const HttpSettings& http_settings() const { return http_settings_; }
   bool Chosen(LogoKind kind) const { return logo_chosen_[static_cast<size_t>(kind)]; }
   bool Chosen(SourceKind kind) const { return SourceOf(kind).chosen; }
-  const std::string& merged_image_path() const { return merged_image_path_; }
+  // The names Start gives its outputs: "<base>_Merge.bin" (kept for a flash image only) and
+  // "<base>_Merge.dld".
+  const std::string& merged_name() const { return merged_name_; }
+  std::string download_name() const;
 
  private:
   struct Source {
     bool chosen = false;
-    std::string path;            // what Start reads: the chosen file, or its converted image
-    std::string converted_path;  // Temp_DefDldToBin.bin or Temp_KeyToBin.bin
+    std::string path;  // what Start reads: the chosen file, or its converted image
   };
   const Source& SourceOf(SourceKind kind) const {
     return kind == SourceKind::kKey ? key_ : default_database_;
   }
   Source& SourceOf(SourceKind kind) { return kind == SourceKind::kKey ? key_ : default_database_; }
-  // Every choice, edit and path forgotten, the opened image dropped.
+  // Every choice, edit and path forgotten, the opened image dropped, the job's directory gone.
   void ClearJob();
+  bool Ask(QuestionKind kind, std::string text) const;
   void LetEventsThrough() const;
   Outcome OpenPicked(const std::string& path);
+  void WriteOpenedWorkingFiles(Outcome& outcome);
+  std::string HttpCfgPath() const;
+  std::string ConvertedPath(SourceKind kind) const;
   // The steps of Start; each gives the outcome of a build it stops, or nothing to go on.
-  Outcome BuildOpened();
-  std::optional<std::string> InputInTheWay(const std::string& download_path) const;
+  Outcome BuildOpened(const std::string& output_directory);
+  // How the outputs may be put in place: where none exists, or over the existing ones when the
+  // user says so; nothing when the user says no.
+  std::optional<PendingFile::Replace> OutputMode(const std::string& output_directory) const;
   std::optional<Outcome> PlaceRegions(Replacements& replacements) const;
   std::optional<Outcome> PlaceLogos(PartitionEdits& partitions);
   std::optional<Outcome> StoreSettings(PartitionEdits& partitions);
-  void WriteOpenedWorkingFiles(Outcome& outcome);
-  std::string HttpCfgPath() const;
-  bool Picked(const std::string& path) const;
+  Outcome WriteOutputs(const std::string& output_directory, std::span<const uint8_t> merged,
+                       std::span<const uint8_t> download, PendingFile::Replace replace);
 
   JobOptions options_;
   JobPhase phase_ = JobPhase::kReset;
+  std::optional<JobDirectory> directory_;
   std::optional<FlashImage> image_;
   bool opened_flash_image_ = false;  // a flash image was opened, not a download file
+  std::string opened_path_;
+  std::string merged_name_;
   HttpSettings http_settings_;
   std::array<bool, 3> logo_chosen_ = {};
   Source default_database_;
   Source key_;
   std::array<std::optional<std::string>, kSettingCount> edits_;
-
-  std::string merged_image_path_;
-  // The files the user picked in this job (the opened file, chosen pictures and sources). They
-  // are never removed as working files, whatever their names.
+  // The files the user picked in this job (the opened file, chosen pictures and sources): no
+  // output of the job may replace one.
   std::vector<std::string> picked_files_;
-  // Set when a Start of this job has written the merged image. Only then is the merged image of
-  // a job opened from a download file this job's working file: a file of that name that this
-  // job never wrote (the product of an earlier build of a flash image of the same name) is not
-  // removed with the working files.
-  bool merged_image_written_ = false;
 };
 
 }  // namespace qv

@@ -47,6 +47,54 @@ std::string PartitionsDoNotFit(std::string_view problem) {
   return "Quorvane: The partitions do not fit the image: " + std::string(problem) + "!";
 }
 
+std::string DamagedImage(const std::vector<std::string>& damage) {
+  std::string text =
+      "Quorvane: The image's checksums do not match its contents; it is damaged or was edited "
+      "by hand:";
+  for (const std::string& part : damage)
+    text += "\r  " + part;
+  return text;
+}
+
+std::string OutputsExist(const std::vector<std::string>& names, std::string_view directory) {
+  std::string text = "Quorvane: ";
+  for (size_t i = 0; i < names.size(); ++i)
+    text += (i == 0 ? "" : " and ") + names[i];
+  return text + (names.size() == 1 ? " exists" : " exist") + " already in " +
+         std::string(directory) + ".";
+}
+
+std::string IdentityNotCarried(std::string_view field) {
+  return "Quorvane: The manufacturer block's " + std::string(field) +
+         " cannot go into the download header as it stands (a blank, tab, line break, bracket "
+         "or equals sign in it, or an empty text, would cut it or shift the fields after it)!";
+}
+
+std::string CreateFileFailed(std::string_view reason) {
+  return std::string(kCreateFileFailed) + "\r\r" + std::string(reason) + ".";
+}
+
+std::string OutputNotWritten(std::string_view reason) {
+  return "Quorvane: The outputs were not written: " + std::string(reason) + "!";
+}
+
+std::string RegionOnlyInMergedImage(std::string_view what, std::string_view merged_name) {
+  const std::string region(what);
+  return "Quorvane: An app image's download file ends before the " + region + " region: the " +
+         region + " goes into " + std::string(merged_name) + " only.";
+}
+
+std::string RegionWouldBeLost(std::string_view what) {
+  const std::string region(what);
+  return "Quorvane: Open File Error: an app image's download file ends before the " + region +
+         " region, and a job opened from a download file keeps no merged image: the " + region +
+         " would be lost!";
+}
+
+std::string PictureTooLarge(std::string_view reason) {
+  return "Quorvane: Open File Error: " + std::string(reason) + "!";
+}
+
 std::string Succeeded(std::string_view merged_name, std::string_view download_name) {
   return "Quorvanex: Succeed!  [ Create File: " + std::string(merged_name) + ", " +
          std::string(download_name) + "]";

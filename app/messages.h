@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "workfiles/logo_kind.h"
 
@@ -24,6 +25,11 @@ inline constexpr char kOpenPictureFilter[] = "Open file(*.jpg&*.bmp)|*.jpg;*.bmp
 inline constexpr char kOpenPictureTitle[] = "Open *.jpg & *.bmp file";
 inline constexpr char kOpenSourceFilter[] = "Open bin file(*.bin&*.dld)|*.bin;*.dld";
 inline constexpr char kOpenSourceTitle[] = "Open default dbase file *.bin & *.dld file";
+
+// Questions and the folder dialog (the window adds the question to the job's statement).
+inline constexpr char kOpenAnyway[] = "Open it anyway?";
+inline constexpr char kReplaceThem[] = "Replace them?";
+inline constexpr char kChooseOutputFolder[] = "Choose the folder for the new files";
 
 // Opening an image.
 inline constexpr char kOpenTypeError[] = "Quorvane: Open file type error!";
@@ -63,6 +69,24 @@ std::string InputInTheWay(std::string_view path);
 std::string SourceUnreadable(std::string_view what, std::string_view path);
 std::string HttpCfgTooLarge(uint32_t limit);
 std::string PartitionsDoNotFit(std::string_view problem);
+// The image's checksums do not match its bytes: one part per damaged region or block.
+std::string DamagedImage(const std::vector<std::string>& damage);
+// Outputs of Start that exist already in the output directory.
+std::string OutputsExist(const std::vector<std::string>& names, std::string_view directory);
+// An identity field that manufacturer.cfg cannot carry into the download header whole.
+std::string IdentityNotCarried(std::string_view field);
+// Start made no output the tool would open as sound, and why.
+std::string CreateFileFailed(std::string_view reason);
+// A checked output that could not be put into the output directory.
+std::string OutputNotWritten(std::string_view reason);
+// A key block or default database (`what`) chosen for an app image, whose download file ends
+// before their regions: it goes into the merged image only, or, in a job opened from a download
+// file, which keeps no merged image, it would be lost.
+std::string RegionOnlyInMergedImage(std::string_view what, std::string_view merged_name);
+std::string RegionWouldBeLost(std::string_view what);
+// A chosen picture larger than any logo.
+std::string PictureTooLarge(std::string_view reason);
+
 // Start made both files (a job opened from a flash image) or the download file alone.
 std::string Succeeded(std::string_view merged_name, std::string_view download_name);
 std::string Succeeded(std::string_view download_name);

@@ -1,11 +1,11 @@
 // Opening an image: the chosen flash image or download file is read once into the job's
-// image, and the working files are written.
+// image, its checksums are checked, and the working files are written into the job's own
+// directory.
 #include <filesystem>
 
 #include "app/image_file.h"
 #include "app/job.h"
 #include "app/messages.h"
-#include "app/working_directory.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
 #include "workfiles/working_files.h"
@@ -25,22 +25,23 @@ std::string BaseNameOf(const std::string& file_name) {
 }  // namespace
 
 Outcome Job::Open(const std::string& chosen) {
-  const std::string path = std::filesystem::absolute(chosen).lexically_normal().string();
+  // The name as given, made absolute: "link/.." is left for the system to resolve.
+  const std::string path = std::filesystem::absolute(chosen).string();
 
-  // End the previous job; the file just chosen is never removed with it.
-  picked_files_.push_back(path);
-  RemoveWorkingFiles();
+  // End the previous job; the file just chosen is never replaced by this one's outputs.
   Reset();
   picked_files_.push_back(path);
-
-  const std::string& directory = options_.working_directory;
-  const std::string file_name = std::filesystem::path(path).filename().string();
-  merged_image_path_ = directory + BaseNameOf(file_name) + "_Merge.bin";
-  default_database_.converted_path = directory + kConvertedDefault;
-  key_.converted_path = directory + kConvertedKey;
+  opened_path_ = path;
+  merged_name_ = BaseNameOf(std::filesystem::path(path).filename().string()) + "_Merge.bin";
   try {
-    return OpenPicked(path);
+    directory_ = JobDirectory::Make(options_.job_directory_parent);
+    Outcome outcome = OpenPicked(path);
+    if (!outcome.done()) ClearJob();
+    picked_files_.push_back(path);
+    return outcome;
   } catch (const IoError& error) {
+    ClearJob();
+    picked_files_.push_back(path);
     return RunTimeError(error);
   }
 }
@@ -56,11 +57,14 @@ Outcome Job::OpenPicked(const std::string& path) {
   }
   Result<FlashImage> image = FlashImage::Parse(std::move(*bytes), variant);
   if (!image) {
-    // The refused job ends here, its paths with it; the picked file stays protected.
-    ClearJob();
-    picked_files_.push_back(path);
     return {Status::kRefused, {{MessageKind::kError, text::OpenFileError(image.error().text)}}};
   }
+  // An image whose checksums do not match its bytes is damaged or was edited by hand; Start
+  // would seal the damage with new checksums, so the user decides first.
+  const std::vector<std::string> damage =
+      DescribeDamage(image->bytes(), image->layout(), image->manufacturer());
+  if (!damage.empty() && !Ask(QuestionKind::kOpenDamagedImage, text::DamagedImage(damage)))
+    return {Status::kRefused, {}};
   image_ = std::move(*image);
   opened_flash_image_ = flash_image;
   LetEventsThrough();
@@ -74,9 +78,7 @@ Outcome Job::OpenPicked(const std::string& path) {
 // The working-file set, and httpcfg.ini from the "httpcfg" partition, whose settings the job
 // takes as the image's.
 void Job::WriteOpenedWorkingFiles(Outcome& outcome) {
-  const std::string& directory = options_.working_directory;
-  CheckWorkingDirectory(directory);
-  if (!WriteWorkingFiles(directory, ManufacturerCfgLines(image_->manufacturer())))
+  if (!WriteWorkingFiles(working_directory(), ManufacturerCfgLines(image_->manufacturer())))
     outcome.Show(MessageKind::kInformation, text::kCreateTempFile);
   std::string ini;
   if (std::optional<std::span<const uint8_t>> httpcfg = image_->HttpCfg()) {

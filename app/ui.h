@@ -18,6 +18,10 @@ class Ui {
                                                     const std::string& title) = 0;
   // Shows a modal message box and returns when the user has acknowledged it.
   virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
+  // Asks a question in a modal box with Yes and No; true for Yes.
+  virtual bool AskYesNo(const std::string& text) = 0;
+  // Lets the user pick a folder; nothing when the user cancels.
+  virtual std::optional<std::string> ChooseFolder(const std::string& title) = 0;
   // The wait banner "Create file...Please wait..." while a merged image is built.
   virtual void ShowWaitBanner() = 0;
   virtual void CloseWaitBanner() = 0;

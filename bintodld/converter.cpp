@@ -263,7 +263,8 @@ int Convert(std::span<const std::string> arguments, std::ostream& out) {
   WriteLe24(header + kTotalSizeOffset, static_cast<uint32_t>(total));
   WriteLe32(header + kHeaderCrcOffset, Crc32(header + kHeaderPayloadStart, kHeaderPayloadSize));
   output->file().WriteAt(0, std::span<const uint8_t>(header, kHeaderRecordSize));
-  output->Commit();
+  Result<void> committed = output->Commit(PendingFile::Replace::kExisting);
+  if (!committed) throw IoError(committed.error().text);
   return 0;
 }
 

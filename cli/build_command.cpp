@@ -10,8 +10,9 @@ namespace qv::cli {
 
 namespace {
 
+// The name as given, made absolute: "link/.." is left for the system to resolve.
 std::string Absolute(const std::string& path) {
-  return std::filesystem::absolute(path).lexically_normal().string();
+  return std::filesystem::absolute(path).string();
 }
 
 // A message box as one line: "<caption>: <text>", carriage returns inside the text printed as
@@ -50,11 +51,25 @@ bool MakeChoices(Job& job, const BuildOptions& options, std::ostream& out) {
   return true;
 }
 
+// The command's answers: what its options say, with the job's reason printed either way.
+bool Answer(const BuildOptions& options, const Question& question, std::ostream& out) {
+  const bool yes = question.kind == QuestionKind::kOpenDamagedImage ? options.allow_bad_checksums
+                                                                    : options.force;
+  const char* consequence =
+      question.kind == QuestionKind::kOpenDamagedImage
+          ? (yes ? "opened all the same (--allow-bad-checksums)"
+                 : "not opened; --allow-bad-checksums opens it all the same")
+          : (yes ? "replaced (--force)" : "not replaced; --force replaces them");
+  Print(out, {yes ? MessageKind::kInformation : MessageKind::kError,
+              question.text + "\r" + consequence});
+  return yes;
+}
+
 }  // namespace
 
 int RunBuild(const BuildOptions& options, std::ostream& messages) {
   std::string directory =
-      Absolute(options.working_directory.empty() ? "." : options.working_directory);
+      Absolute(options.output_directory.empty() ? "." : options.output_directory);
   try {
     std::filesystem::create_directories(directory);
   } catch (const std::filesystem::filesystem_error& error) {
@@ -64,7 +79,9 @@ int RunBuild(const BuildOptions& options, std::ostream& messages) {
   if (directory.back() != '/') directory += '/';
 
   JobOptions job_options;
-  job_options.working_directory = directory;
+  job_options.answer = [&](const Question& question) {
+    return Answer(options, question, messages);
+  };
   Job job(job_options);
   // The command ends as the window's Cancel does: whatever it stops at, the working files go,
   // and so does the merged image of a job opened from a download file.
@@ -79,7 +96,7 @@ int RunBuild(const BuildOptions& options, std::ostream& messages) {
   for (size_t i = 0; i < options.settings.size(); ++i) {
     if (options.settings[i]) job.EditSetting(kSettingKinds[i], *options.settings[i]);
   }
-  return Report(messages, job.Build()) ? 0 : 1;
+  return Report(messages, job.Build(directory)) ? 0 : 1;
 }
 
 }  // namespace qv::cli

@@ -9,15 +9,19 @@ namespace qv::cli {
 
 struct BuildOptions {
   std::string image;
-  std::string working_directory;  // empty: the current directory
+  std::string output_directory;      // empty: the current directory
+  bool force = false;                // replace outputs that exist already
+  bool allow_bad_checksums = false;  // open an image whose checksums do not match
   std::optional<std::string> boot, menu, radio, default_database, key;
   // The eight settings, model id first: given ones are stored by Start.
   std::array<std::optional<std::string>, 8> settings;
 };
 
 // Opens the image, makes the given choices, edits the given settings and runs Start, as a user
-// of the window would, printing every message as "<caption>: <text>" to `messages`. 0 when
-// Start made its outputs; 1 when a workflow stopped or Start made no download file.
+// of the window would, printing every message as "<caption>: <text>" to `messages`. The outputs
+// go into the output directory (made when missing). 0 when Start wrote its outputs; 1 when a
+// workflow stopped, Start made no sound download file, an output exists already (without
+// `force`) or the image's checksums do not match (without `allow_bad_checksums`).
 int RunBuild(const BuildOptions& options, std::ostream& messages);
 
 }  // namespace qv::cli

@@ -13,6 +13,20 @@ namespace qv::cli {
 
 namespace {
 
+const char* StateText(RegionState state) {
+  switch (state) {
+    case RegionState::kMatches:
+      return "matches";
+    case RegionState::kDiffers:
+      return "differs from the image";
+    case RegionState::kNotChecked:
+      return "not checked";
+    case RegionState::kOutside:
+      break;
+  }
+  return "outside this image";
+}
+
 const char* VariantName(Variant variant) {
   switch (variant) {
     case kAppImage:
@@ -55,11 +69,13 @@ Result<ImageInfo> GatherImageInfo(const std::string& path) {
   info.manufacturer_offset = layout.manufacturer_offset;
   info.directory = DecodeDirectoryAt(*bytes, layout);
   info.manufacturer = DecodeManufacturerBlockAt(*bytes, layout);
-  for (int i = 0; i < info.manufacturer.CheckedRegionCount(); ++i) {
-    const RegionRecord& record = info.manufacturer.regions[i];
-    info.regions.push_back({record, RegionCrcInImage(*bytes, layout, record)});
+  for (const RegionCheck& check : CheckRegions(*bytes, layout, info.manufacturer)) {
+    const RegionRecord& record = info.manufacturer.regions[check.index];
+    info.regions.push_back({record, RegionCrcInImage(*bytes, layout, record), check.state});
+    info.damaged = info.damaged || check.state == RegionState::kDiffers;
   }
   info.image_block_crc = BlockCrcInImage(*bytes, layout);
+  info.damaged = info.damaged || info.image_block_crc != info.manufacturer.block_crc;
 
   Result<FlashImage> image = FlashImage::Parse(std::move(*bytes), info.variant);
   if (image) {
@@ -85,7 +101,7 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
   for (int i = 0; i < directory.UsableCount(); ++i) {
     const DirectoryEntry& entry = directory.entries[i];
     std::snprintf(line, sizeof line, "  %5d  %-16s  %-10s  %8u  %-10s  %-10s  %-10s\n", i,
-                  entry.Name().c_str(), Hex(entry.offset).c_str(), entry.length_selector,
+                  PrintableName(entry).c_str(), Hex(entry.offset).c_str(), entry.length_selector,
                   Hex(entry.first_length).c_str(), Hex(entry.second_length).c_str(),
                   Hex(entry.Length()).c_str());
     out << line;
@@ -94,11 +110,11 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
   const ManufacturerBlock& block = info.manufacturer;
   out << "\nmanufacturer block at file offset " << Hex(info.manufacturer_offset) << "\n";
   out << "  IDENT_NOCHECH      " << int{block.ident_nocheck} << "\n";
-  out << "  MANUFACTURE_IDENT  " << FieldText(block.manufacture_ident) << "\n";
-  out << "  HARDWARE_MODULE    " << FieldText(block.hardware_module) << "\n";
-  out << "  HARDWARE_VERSION   " << FieldText(block.hardware_version) << "\n";
-  out << "  SOFTWARE_MODULE    " << FieldText(block.software_module) << "\n";
-  out << "  SOFTWARE_VERSION   " << FieldText(block.software_version) << "\n";
+  out << "  MANUFACTURE_IDENT  " << PrintableText(FieldText(block.manufacture_ident)) << "\n";
+  out << "  HARDWARE_MODULE    " << PrintableText(FieldText(block.hardware_module)) << "\n";
+  out << "  HARDWARE_VERSION   " << PrintableText(FieldText(block.hardware_version)) << "\n";
+  out << "  SOFTWARE_MODULE    " << PrintableText(FieldText(block.software_module)) << "\n";
+  out << "  SOFTWARE_VERSION   " << PrintableText(FieldText(block.software_version)) << "\n";
   uint64_t stb_id = 0;
   for (int i = 7; i >= 0; --i)
     stb_id = (stb_id << 8) | block.stb_id[i];
@@ -107,23 +123,27 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
   for (size_t i = 0; i < info.regions.size(); ++i) {
     const RegionInfo& region = info.regions[i];
     std::snprintf(line, sizeof line,
-                  "  region %3zu: tag %3u  start %s  length %s  check %u  crc %s %s\n", i,
+                  "  region %3zu: tag %3u  start %s  length %s  check %u  crc %s (%s)\n", i,
                   region.record.tag, Hex(region.record.start, 8).c_str(),
                   Hex(region.record.length, 6).c_str(), region.record.check_flag,
-                  Hex(region.record.crc, 8).c_str(),
-                  region.record.crc == region.image_crc ? "(matches)" : "(differs from the image)");
+                  Hex(region.record.crc, 8).c_str(), StateText(region.state));
     out << line;
   }
   out << "  block CRC          " << Hex(block.block_crc, 8) << " "
       << (block.block_crc == info.image_block_crc ? "(matches)" : "(differs from the block)")
       << "\n";
-  out << "\nmodel id:           " << info.model_id << "\n";
+  out << "\nmodel id:           " << PrintableText(info.model_id) << "\n";
   for (size_t i = 0; i < kHttpSettingKeys.size(); ++i) {
     std::snprintf(line, sizeof line, "%-20s%s\n",
-                  (std::string(kHttpSettingKeys[i].key) + ":").c_str(), info.http[i].c_str());
+                  (std::string(kHttpSettingKeys[i].key) + ":").c_str(),
+                  PrintableText(info.http[i]).c_str());
     out << line;
   }
   if (info.problem) out << "\nerror: " << *info.problem << "\n";
+  if (info.damaged) {
+    out << "\nerror: the image's checksums do not match its contents; it is damaged or was "
+           "edited by hand\n";
+  }
 }
 
 void PrintImageInfoJson(const ImageInfo& info, std::ostream& out) {
@@ -146,7 +166,8 @@ void PrintImageInfoJson(const ImageInfo& info, std::ostream& out) {
                        {"length", region.record.length},
                        {"check_flag", region.record.check_flag},
                        {"crc", region.record.crc},
-                       {"crc_ok", region.record.crc == region.image_crc}});
+                       {"crc_ok", region.record.crc == region.image_crc},
+                       {"state", StateText(region.state)}});
   }
   const ManufacturerBlock& block = info.manufacturer;
   uint64_t stb_id = 0;
@@ -177,6 +198,7 @@ void PrintImageInfoJson(const ImageInfo& info, std::ostream& out) {
       {"http", http},
   };
   if (info.problem) document["problem"] = *info.problem;
+  document["damaged"] = info.damaged;
   out << document.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
 }
 

@@ -18,7 +18,8 @@ namespace qv::cli {
 
 struct RegionInfo {
   RegionRecord record;
-  uint32_t image_crc;  // the CRC of the region's bytes in the image
+  uint32_t image_crc;  // the CRC of the region's bytes in the image, erased bytes outside it
+  RegionState state;
 };
 
 struct ImageInfo {
@@ -34,6 +35,7 @@ struct ImageInfo {
   std::string model_id;                // up to its first zero byte
   HttpSettings http;                   // the seven HTTP settings
   std::optional<std::string> problem;  // a directory that is unsafe to build from
+  bool damaged = false;                // a checked region's CRC or the block CRC differs
 };
 
 // Reads the image at `path` (a download file is converted in memory). Fails for a file that is

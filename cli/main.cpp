@@ -27,7 +27,7 @@ int RunInfo(const std::string& path, bool json) {
   } else {
     qv::cli::PrintImageInfo(*info, std::cout);
   }
-  return info->problem ? 1 : 0;
+  return info->problem || info->damaged ? 1 : 0;
 }
 
 // A setting as its box accepts it: one line, at most `limit` characters.
@@ -55,9 +55,18 @@ int main(int argc, char** argv) {
       ->add_option("IMAGE", build_options.image,
                    "flash image (.bin) or download file (.dld) to customise")
       ->required();
-  build->add_option("--workdir", build_options.working_directory,
-                    "working directory for working files and outputs (created when missing; "
-                    "default: current directory)");
+  build->add_option("--output-dir,--workdir", build_options.output_directory,
+                    "directory for the outputs <name>_Merge.dld and, for a flash image, "
+                    "<name>_Merge.bin (created when missing; default: the current directory). "
+                    "Working files never go there: each job has a private directory of its own");
+  build->add_flag("--force", build_options.force, "replace outputs that exist already");
+  build->add_flag("--allow-bad-checksums", build_options.allow_bad_checksums,
+                  "open an image whose region or block CRCs do not match its bytes");
+  build->footer(
+      "Exit status: 0 when both outputs (the download file alone for a download file) were made,\n"
+      "checked as opening them would check them, and written; 1 when a workflow stopped on an\n"
+      "error, an output exists already (without --force), the image's checksums do not match\n"
+      "(without --allow-bad-checksums) or Start made no sound output; 2 for a usage error.");
   build->add_option("--boot", build_options.boot, "boot logo picture (.jpg or .bmp)");
   build->add_option("--menu", build_options.menu, "menu logo picture (.jpg or .bmp)");
   build->add_option("--radio", build_options.radio, "radio logo picture (.jpg or .bmp)");
@@ -86,6 +95,10 @@ int main(int argc, char** argv) {
       app.add_subcommand("info", "Show what an image holds (reads only; writes nothing)");
   info->add_option("IMAGE", info_path, "flash image (.bin) or download file (.dld)")->required();
   info->add_flag("--json", info_json, "print one JSON object");
+  info->footer(
+      "Exit status: 0 when the image was shown and is sound; 1 when the file is not an image\n"
+      "the tool handles, its partition directory is unsafe to work with, or a region CRC or the\n"
+      "block CRC does not match its bytes (all shown as far as they can be); 2 for a usage error.");
 
   std::string sample_out;
   std::string sample_variant = "all";
@@ -96,6 +109,11 @@ int main(int argc, char** argv) {
   sample->add_option("--variant", sample_variant, "app, all or full")
       ->check(CLI::IsMember({"app", "all", "full"}))
       ->capture_default_str();
+  bool sample_force = false;
+  sample->add_flag("--force", sample_force, "replace OUT when it exists");
+  sample->footer(
+      "Exit status: 0 when OUT was written; 1 when it exists already (without --force) or\n"
+      "cannot be written; 2 for a usage error.");
 
   try {
     app.parse(argc, argv);
@@ -106,7 +124,8 @@ int main(int argc, char** argv) {
   try {
     if (*build) return qv::cli::RunBuild(build_options, std::cerr);
     if (*info) return RunInfo(info_path, info_json);
-    if (*sample) return qv::cli::RunSample(sample_out, sample_variant, std::cout);
+    if (*sample)
+      return qv::cli::RunSample(sample_out, sample_variant, sample_force, std::cout, std::cerr);
   } catch (const qv::IoError& error) {
     std::cerr << qv::text::kApplicationTitle << ": " << error.what() << "\n";
     return 1;

@@ -8,6 +8,7 @@
 #include "formatswitch/converter.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
+#include "platform/output_files.h"
 #include "sample/image_builder.h"
 #include "workfiles/parameter_files.h"
 
@@ -43,7 +44,8 @@ std::vector<std::vector<uint8_t>> SampleStills() {
 
 }  // namespace
 
-int RunSample(const std::string& out, const std::string& variant_name, std::ostream& report) {
+int RunSample(const std::string& out, const std::string& variant_name, bool force,
+              std::ostream& report, std::ostream& errors) {
   Variant variant = variant_name == "app"   ? kAppImage
                     : variant_name == "all" ? kAllImage
                                             : kFullImage;
@@ -57,7 +59,19 @@ int RunSample(const std::string& out, const std::string& variant_name, std::ostr
   std::vector<uint8_t> image = sample::BuildFlashImage(spec);
   bool download = IsDownloadFileName(out);
   if (download) image = sample::BuildDownload(image, sample::DownloadSpecFor(spec));
-  WriteFileAtomically(out, image);
+  // Written as the outputs of a build are: under a name of its own first, never through a link,
+  // and over an existing file only when asked to.
+  const std::filesystem::path path = std::filesystem::absolute(out);
+  const std::string directory = path.parent_path().string() + "/";
+  const OutputFile file{path.filename().string(), image};
+  Result<void> written =
+      WriteOutputFiles(directory, std::span(&file, 1),
+                       force ? PendingFile::Replace::kExisting : PendingFile::Replace::kNever);
+  if (!written) {
+    errors << "quorvane: " << written.error().text << (force ? "" : "; --force replaces it")
+           << "\n";
+    return 1;
+  }
   report << "wrote " << out << " (" << (download ? "download file, " : "flash image, ")
          << variant_name << " variant, " << image.size() << " bytes, with MPEG-2 logo stills)\n";
   return 0;

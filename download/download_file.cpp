@@ -12,6 +12,7 @@
 
 #include "download/crc32.h"
 #include "platform/file.h"
+#include "platform/pending_file.h"
 #include "platform/hex.h"
 #include "platform/io_error.h"
 #include "platform/little_endian.h"

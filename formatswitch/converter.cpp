@@ -10,6 +10,7 @@
 #include "formatswitch/ycbcr_picture.h"
 #include "platform/bitmap.h"
 #include "platform/file.h"
+#include "platform/pending_file.h"
 #include "platform/io_error.h"
 
 namespace qv::formatswitch {

@@ -289,6 +289,25 @@ void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
   box.exec();
 }
 
+bool MainWindow::AskYesNo(const std::string& text) {
+  SyncFromModel();
+  if (question_hook) return question_hook(text);
+  QMessageBox box(QMessageBox::Question, text::kApplicationTitle,
+                  QString::fromStdString(text).replace('\r', '\n'),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  ArrowCursor arrow;
+  return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> MainWindow::ChooseFolder(const std::string& title) {
+  if (folder_hook) return folder_hook(title);
+  ArrowCursor arrow;
+  QString chosen = QFileDialog::getExistingDirectory(this, QString::fromStdString(title));
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.toStdString();
+}
+
 void MainWindow::ShowWaitBanner() {
   banner_ = std::make_unique<WaitBanner>();
   banner_->ShowNow();

@@ -30,12 +30,16 @@ class MainWindow : public QWidget, public Ui {
   std::function<std::optional<std::string>(const std::string& filter, const std::string& title)>
       dialog_hook;
   std::function<void(MessageKind kind, const std::string& text)> message_hook;
+  std::function<bool(const std::string& text)> question_hook;
+  std::function<std::optional<std::string>(const std::string& title)> folder_hook;
   std::function<void(int exit_code)> end_hook;
 
   // Ui
   std::optional<std::string> ShowOpenDialog(const std::string& filter,
                                             const std::string& title) override;
   void ShowMessage(MessageKind kind, const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+  std::optional<std::string> ChooseFolder(const std::string& title) override;
   void ShowWaitBanner() override;
   void CloseWaitBanner() override;
   void ProcessPendingEvents() override;

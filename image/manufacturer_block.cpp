@@ -5,6 +5,7 @@
 
 #include "download/crc32.h"
 #include "image/variant.h"
+#include "platform/hex.h"
 #include "platform/little_endian.h"
 
 namespace qv {
@@ -136,6 +137,45 @@ uint32_t RegionCrcInImage(std::span<const uint8_t> image, const VariantLayout& l
 
 uint32_t BlockCrcInImage(std::span<const uint8_t> image, const VariantLayout& layout) {
   return CrcOverRange(kCrc32Initial, image, layout.manufacturer_offset, kBlockCrcOffset);
+}
+
+std::vector<RegionCheck> CheckRegions(std::span<const uint8_t> image, const VariantLayout& layout,
+                                      const ManufacturerBlock& block) {
+  std::vector<RegionCheck> checks;
+  for (int i = 0; i < block.CheckedRegionCount(); ++i) {
+    const RegionRecord& region = block.regions[i];
+    const int64_t offset = int64_t{region.start} - WindowOfFileStart(layout);
+    const bool inside = offset >= 0 && offset + region.length <= int64_t{layout.file_size};
+    if (!inside) {
+      checks.push_back({i, RegionState::kOutside, 0});
+      continue;
+    }
+    const uint32_t crc = RegionCrcInImage(image, layout, region);
+    const RegionState state = region.check_flag != 1 ? RegionState::kNotChecked
+                              : crc == region.crc    ? RegionState::kMatches
+                                                     : RegionState::kDiffers;
+    checks.push_back({i, state, crc});
+  }
+  return checks;
+}
+
+std::vector<std::string> DescribeDamage(std::span<const uint8_t> image, const VariantLayout& layout,
+                                        const ManufacturerBlock& block) {
+  std::vector<std::string> damage;
+  for (const RegionCheck& check : CheckRegions(image, layout, block)) {
+    if (check.state != RegionState::kDiffers) continue;
+    const RegionRecord& region = block.regions[check.index];
+    damage.push_back("region " + std::to_string(check.index) + " (flash " + Hex(region.start, 8) +
+                     ", " + Hex(region.length) + " bytes): recorded CRC " + Hex(region.crc, 8) +
+                     ", its bytes give " + Hex(check.image_crc, 8));
+  }
+  const uint32_t block_crc = BlockCrcInImage(image, layout);
+  if (block_crc != block.block_crc) {
+    damage.push_back("the manufacturer block at file offset " + Hex(layout.manufacturer_offset) +
+                     ": recorded CRC " + Hex(block.block_crc, 8) + ", its bytes give " +
+                     Hex(block_crc, 8));
+  }
+  return damage;
 }
 
 std::string FieldText(std::span<const uint8_t> field) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 // The manufacturer block: the last 4 KiB of the application area (flash 0x6AF000; file offset
 // 0x65F000 in app and all images, 0x6AF000 in full images). It holds the box's identity and a
@@ -67,6 +68,30 @@ uint32_t RegionCrcInImage(std::span<const uint8_t> image, const VariantLayout& l
 
 // The CRC that seals the block: over bytes 0 to 4091 of the block as the image holds them.
 uint32_t BlockCrcInImage(std::span<const uint8_t> image, const VariantLayout& layout);
+
+// What a region record says of the image it is in.
+enum class RegionState {
+  kMatches,     // check flag 1, and the CRC of the region's bytes is the recorded one
+  kDiffers,     // check flag 1, and the bytes give another CRC: damaged, or edited by hand
+  kNotChecked,  // a check flag other than 1: the record's CRC is carried, never compared
+  kOutside,     // the region does not lie wholly inside an image of this variant
+};
+
+struct RegionCheck {
+  int index;
+  RegionState state;
+  uint32_t image_crc;  // the CRC of the region's bytes, for regions inside the image
+};
+
+// The state of each of the first CheckedRegionCount() records in `image`, an image of `layout`.
+std::vector<RegionCheck> CheckRegions(std::span<const uint8_t> image, const VariantLayout& layout,
+                                      const ManufacturerBlock& block);
+
+// "region 2 (flash 0xA0060000, 0x100 bytes): recorded CRC 0x..., its bytes give 0x...", and
+// likewise for the block CRC: the damage `CheckRegions` and the block CRC found, one part per
+// damaged item; empty when the image is sound.
+std::vector<std::string> DescribeDamage(std::span<const uint8_t> image, const VariantLayout& layout,
+                                        const ManufacturerBlock& block);
 
 // A text field as manufacturer.cfg shows it: its characters up to the first zero byte.
 std::string FieldText(std::span<const uint8_t> field);

@@ -1,9 +1,9 @@
 #include "image/partition_directory.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
+#include "platform/hex.h"
 #include "platform/little_endian.h"
 
 namespace qv {
@@ -57,17 +57,7 @@ const char* DescriptionOf(PartitionClass partition_class) {
 }
 
 std::string PrintableName(const DirectoryEntry& entry) {
-  std::string shown;
-  for (unsigned char c : entry.Name()) {
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-      shown += static_cast<char>(c);
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      shown += escaped;
-    }
-  }
-  return shown;
+  return PrintableText(entry.Name());
 }
 
 void DirectoryEntry::SetLength(uint32_t length) {

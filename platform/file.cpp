@@ -19,12 +19,14 @@ int OpenFlags(File::Mode mode) {
   switch (mode) {
     case File::Mode::kRead:
       return O_RDONLY;
+    // A file opened for writing is never reached through a symbolic link: a link planted at
+    // its name would make the write land wherever the link points.
     case File::Mode::kReadWrite:
-      return O_RDWR;
+      return O_RDWR | O_NOFOLLOW;
     case File::Mode::kCreate:
-      return O_RDWR | O_CREAT | O_TRUNC;
+      return O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW;
     case File::Mode::kCreateNew:
-      return O_RDWR | O_CREAT | O_EXCL;
+      return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
   }
   return O_RDONLY;
 }
@@ -113,6 +115,10 @@ void File::WriteAt(int64_t offset, std::span<const uint8_t> data) {
   }
 }
 
+void File::Sync() {
+  if (::fsync(fd_) != 0) throw IoError::FromErrno(errno);
+}
+
 void File::Resize(int64_t size) {
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw IoError::FromErrno(errno);
 }
@@ -165,18 +171,6 @@ std::vector<uint8_t> ReadFilePrefix(const std::string& path, size_t limit) {
 void WriteWholeFile(const std::string& path, std::span<const uint8_t> data) {
   File file = File::Open(path, File::Mode::kCreate);
   file.WriteAt(0, data);
-}
-
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data) {
-  std::string temporary = path + ".part";
-  try {
-    File file = File::Open(temporary, File::Mode::kCreate);
-    file.WriteAt(0, data);
-  } catch (...) {
-    RemoveFile(temporary);
-    throw;
-  }
-  ReplaceFile(temporary, path);
 }
 
 void ReplaceFile(const std::string& from, const std::string& to) {

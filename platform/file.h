@@ -16,9 +16,9 @@ class File {
  public:
   enum class Mode {
     kRead,       // existing file, reading only
-    kReadWrite,  // existing file, reading and writing
-    kCreate,     // create, or truncate an existing file; reading and writing
-    kCreateNew,  // create a file that must not exist yet; reading and writing
+    kReadWrite,  // existing file, reading and writing; never through a symbolic link
+    kCreate,     // create, or truncate an existing file; never through a symbolic link
+    kCreateNew,  // create a file that must not exist yet (nor a link of its name)
   };
 
   static File Open(const std::string& path, Mode mode);
@@ -41,6 +41,9 @@ class File {
 
   // Sets the file's length, cutting it or extending it with zero bytes.
   void Resize(int64_t size);
+
+  // Puts everything written on the disk before it returns; raises IoError.
+  void Sync();
 
  private:
   explicit File(int fd) : fd_(fd) {}
@@ -77,9 +80,5 @@ void WriteWholeFile(const std::string& path, std::span<const uint8_t> data);
 
 // Renames `from` over `to` in one step; raises IoError, and removes `from`, when it cannot.
 void ReplaceFile(const std::string& from, const std::string& to);
-
-// Writes `data` to a new file beside `path` and renames it over `path` once every byte is
-// on disk, so a failure never leaves a half-written file under the final name.
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data);
 
 }  // namespace qv

@@ -1,5 +1,7 @@
 #include "platform/pending_file.h"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,10 +53,27 @@ PendingFile::~PendingFile() {
   if (pending_) RemoveFile(temporary_path_);
 }
 
-void PendingFile::Commit() {
-  if (std::rename(temporary_path_.c_str(), final_path_.c_str()) != 0)
-    throw IoError::FromErrno(errno);
+Result<void> PendingFile::Commit(Replace replace) {
+  // A rename never follows a link at the final name: it replaces the link itself.
+  const int renamed = replace == Replace::kNever
+                          ? ::renameat2(AT_FDCWD, temporary_path_.c_str(), AT_FDCWD,
+                                        final_path_.c_str(), RENAME_NOREPLACE)
+                          : ::rename(temporary_path_.c_str(), final_path_.c_str());
+  if (renamed != 0) {
+    const int error = errno;
+    if (error == EEXIST) return Fail("file", -1, "exists already");
+    return Fail("file", -1, IoError::FromErrno(error).what());
+  }
   pending_ = false;
+  return {};
+}
+
+void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data) {
+  std::optional<PendingFile> pending = PendingFile::Create(path);
+  if (!pending) throw IoError::FromErrno(errno);
+  pending->file().WriteAt(0, data);
+  Result<void> committed = pending->Commit(PendingFile::Replace::kExisting);
+  if (!committed) throw IoError(committed.error().text);
 }
 
 }  // namespace qv

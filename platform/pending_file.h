@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/result.h"
 
 namespace qv {
 
@@ -26,9 +27,11 @@ class PendingFile {
   File& file() { return file_; }
   const std::string& temporary_path() const { return temporary_path_; }
 
-  // Renames the temporary file over the final path. Raises IoError when that fails; the
-  // temporary file is then still removed when the object goes.
-  void Commit();
+  // Renames the temporary file to the final path, over a file of that name or (kNever) only
+  // where there is none. Fails with "exists already" (kNever) or the system's text; the
+  // temporary file is then removed when the object goes.
+  enum class Replace { kExisting, kNever };
+  [[nodiscard]] Result<void> Commit(Replace replace);
 
  private:
   PendingFile(File file, std::string temporary_path, std::string final_path);
@@ -38,5 +41,10 @@ class PendingFile {
   std::string final_path_;
   bool pending_ = true;
 };
+
+// Writes `data` to a new file beside `path` (a temporary name of its own, made exclusively) and
+// renames it over `path`, so a failure never leaves a half-written file under the final name
+// and a link at either name is never written through. Raises IoError.
+void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data);
 
 }  // namespace qv

@@ -84,7 +84,28 @@ bool Decode(jpeg_decompress_struct& info, JumpingErrorManager& errors,
   return true;
 }
 
+bool ReadDimensions(jpeg_decompress_struct& info, JumpingErrorManager& errors,
+                    std::span<const uint8_t> data) {
+  if (setjmp(errors.jump)) return false;
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, data.data(), static_cast<unsigned long>(data.size()));
+  jpeg_read_header(&info, TRUE);
+  return true;
+}
+
 }  // namespace
+
+std::optional<std::pair<uint32_t, uint32_t>> JpegDimensions(std::span<const uint8_t> data) {
+  jpeg_decompress_struct info{};
+  JumpingErrorManager errors{};
+  info.err = jpeg_std_error(&errors.manager);
+  errors.manager.error_exit = JumpOnError;
+  errors.manager.emit_message = JumpOnWarning;
+  std::optional<std::pair<uint32_t, uint32_t>> dimensions;
+  if (ReadDimensions(info, errors, data)) dimensions.emplace(info.image_width, info.image_height);
+  jpeg_destroy_decompress(&info);
+  return dimensions;
+}
 
 Bitmap DecodeJpegFile(const std::string& path) {
   return DecodeJpeg(ReadWholeFile(path));

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "platform/bitmap.h"
 
@@ -15,5 +17,9 @@ Bitmap DecodeJpegFile(const std::string& path);
 
 // The same for the bytes of a JPEG file held in memory.
 Bitmap DecodeJpeg(std::span<const uint8_t> data);
+
+// The width and height its header gives a JPEG picture, read without decoding any pixel;
+// nothing when the header cannot be read.
+std::optional<std::pair<uint32_t, uint32_t>> JpegDimensions(std::span<const uint8_t> data);
 
 }  // namespace qv

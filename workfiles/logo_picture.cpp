@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <utility>
 
 #include "platform/file.h"
 #include "platform/little_endian.h"
+#include "platform/pending_file.h"
 #include "workfiles/jpeg_picture.h"
 
 namespace qv {
@@ -27,6 +30,48 @@ std::string LowerExtension(const std::string& path) {
 std::string JoinPath(const std::string& directory, std::string_view name) {
   if (directory.empty() || directory.back() == '/') return directory + std::string(name);
   return directory + "/" + std::string(name);
+}
+
+// The width and height a bitmap file's header gives, read from its first bytes: 32-bit in the
+// information headers, 16-bit in the 12-byte core header; nothing for too few bytes or a file
+// that is no bitmap, which the loader refuses with its own reason.
+std::optional<std::pair<int64_t, int64_t>> BitmapDimensions(std::span<const uint8_t> file) {
+  if (file.size() < 26 || file[0] != 'B' || file[1] != 'M') return std::nullopt;
+  if (ReadLe32(&file[14]) == 12)
+    return std::pair<int64_t, int64_t>{ReadLe16(&file[18]), ReadLe16(&file[20])};
+  const auto height = static_cast<int32_t>(ReadLe32(&file[22]));
+  return std::pair<int64_t, int64_t>{static_cast<int32_t>(ReadLe32(&file[18])),
+                                     height < 0 ? -int64_t{height} : int64_t{height}};
+}
+
+// The chosen picture's bytes, when neither its file nor the picture its header describes is
+// larger than a logo picture may come from; checked before anything is copied or decoded.
+Result<std::vector<uint8_t>> ReadPictureFile(const std::string& path,
+                                             const std::string& extension) {
+  File file = File::Open(path, File::Mode::kRead);
+  const std::string name = std::filesystem::path(path).filename().string();
+  const int64_t size = file.Size();
+  if (size > kLargestPictureFile) {
+    return Fail("file size", -1,
+                "the picture " + name + " has " + std::to_string(size) +
+                    " bytes, more than the 64 MiB a logo picture may come from");
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  bytes.resize(file.ReadAt(0, bytes));
+  std::optional<std::pair<int64_t, int64_t>> dimensions;
+  if (extension == ".jpg") {
+    if (auto jpeg = JpegDimensions(bytes)) dimensions.emplace(jpeg->first, jpeg->second);
+  } else {
+    dimensions = BitmapDimensions(bytes);
+  }
+  if (dimensions &&
+      (dimensions->first > kLargestPictureSide || dimensions->second > kLargestPictureSide)) {
+    return Fail("width", 18,
+                "the picture " + name + " is " + std::to_string(dimensions->first) + " x " +
+                    std::to_string(dimensions->second) + " pixels, more than the " +
+                    std::to_string(kLargestPictureSide) + " a side a logo picture may have");
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -77,13 +122,19 @@ LogoPictureResult PrepareLogoPicture(const std::string& chosen_file, LogoKind ki
     ~RemoveOnExit() { RemoveFile(path); }
   } cleanup{candidate};
 
+  Result<std::vector<uint8_t>> file = ReadPictureFile(chosen_file, extension);
+  if (!file) {
+    result.refusal = PictureRefusal::kTooLarge;
+    result.too_large = file.error().text;
+    return result;
+  }
   Bitmap picture;
   if (extension == ".jpg") {
-    picture = DecodeJpegFile(chosen_file);
+    picture = DecodeJpeg(*file);
     result.preview.picture = picture;
     SaveBitmap(picture, candidate);
   } else {
-    WriteWholeFile(candidate, ReadWholeFile(chosen_file));
+    WriteWholeFile(candidate, *file);
     picture = LoadBitmap(candidate);
     SaveBitmap(picture, candidate);  // at the depth it was loaded with
     result.preview.file = chosen_file;

@@ -27,10 +27,17 @@ enum class PictureRefusal {
   kNone,
   kNotJpegOrBmp,  // its name ends in neither .jpg nor .bmp
   kPixelDepth,    // saved, it does not have 24 bits per pixel
+  kTooLarge,      // its file or its picture is larger than any logo picture
 };
+
+// The largest picture file and picture side a logo picture may come from. Anything larger is
+// refused before it is copied or decoded.
+inline constexpr int64_t kLargestPictureFile = int64_t{64} << 20;
+inline constexpr uint32_t kLargestPictureSide = 16384;
 
 struct LogoPictureResult {
   PictureRefusal refusal = PictureRefusal::kNone;
+  std::string too_large;  // for kTooLarge: what is too large
   // The picture's own size, when it was cut or extended to a standard size.
   std::optional<PictureSize> resized_from;
   LogoPreview preview;  // empty when nothing was loaded

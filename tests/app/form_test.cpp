@@ -31,6 +31,7 @@ class Form : public ::testing::Test {
   void Start() { form_->SB_StartClick(&form_->SB_Start); }
   std::string Work(const std::string& name) const { return driver_.Work(name); }
   std::string Input(const std::string& name) const { return driver_.Input(name); }
+  std::string Output(const std::string& name) const { return driver_.Output(name); }
 
   void ExpectResetState() {
     for (Button* button : form_->JobButtons())
@@ -87,8 +88,7 @@ TEST_P(OpenEveryKind, ShowsTheImageAndWritesTheWorkingFiles) {
   for (const char* file : kWorkingFileSet)
     EXPECT_TRUE(FileExists(Work(file))) << file;
   EXPECT_TRUE(FileExists(Work("httpcfg.ini")));
-  EXPECT_EQ(job_.merged_image_path(),
-            Work(std::filesystem::path(name).stem().string() + "_Merge.bin"));
+  EXPECT_EQ(job_.merged_name(), std::filesystem::path(name).stem().string() + "_Merge.bin");
   EXPECT_EQ(job_.OpenedFlashImage(), std::string(name).ends_with(".bin"));
 }
 
@@ -156,9 +156,9 @@ TEST_F(Form, StartWithoutChoicesBuildsAndLeavesTheFilesOfTheTable) {
                 "Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]"});
   EXPECT_EQ(ui_.banners_shown, 1);
   EXPECT_FALSE(ui_.banner_up);
-  EXPECT_TRUE(ReadWholeFile(Work("box_Merge.bin")) == ReadWholeFile(image));
+  EXPECT_TRUE(ReadWholeFile(Output("box_Merge.bin")) == ReadWholeFile(image));
   std::vector<uint8_t> converted;
-  ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Work("box_Merge.dld")), kFullImage, converted));
+  ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Output("box_Merge.dld")), kFullImage, converted));
   EXPECT_TRUE(converted == ReadWholeFile(image));
   // Built state: the texts stay, every command but Open, Reset and Cancel is off.
   for (Button* button : form_->JobButtons())
@@ -166,12 +166,13 @@ TEST_F(Form, StartWithoutChoicesBuildsAndLeavesTheFilesOfTheTable) {
   for (EditBox* box : form_->SettingBoxes())
     EXPECT_TRUE(box->read_only);
   EXPECT_EQ(form_->E_ModeID.text, "QV7100-S");
+  // Beside the image, its two outputs; the job's own directory is gone with the job.
   std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(driver_.working_directory())) {
+  for (const auto& entry : std::filesystem::directory_iterator(driver_.inputs()))
     left.push_back(entry.path().filename().string());
-  }
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"box_Merge.bin", "box_Merge.dld"}));
+  EXPECT_EQ(left, (std::vector<std::string>{"box.bin", "box_Merge.bin", "box_Merge.dld"}));
+  EXPECT_TRUE(std::filesystem::is_empty(driver_.job_directories()));
 }
 
 TEST_F(Form, StartOnADownloadFileLeavesOnlyTheDownloadFile) {
@@ -180,9 +181,9 @@ TEST_F(Form, StartOnADownloadFileLeavesOnlyTheDownloadFile) {
   Start();
   ASSERT_EQ(ui_.TakeMessages(),
             std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.dld]"});
-  EXPECT_FALSE(FileExists(Work("box_Merge.bin")));
+  EXPECT_FALSE(FileExists(Output("box_Merge.bin")));
   std::vector<uint8_t> converted;
-  ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Work("box_Merge.dld")), kAppImage, converted));
+  ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(Output("box_Merge.dld")), kAppImage, converted));
   EXPECT_FALSE(form_->E_HttpAutoAddr.modified);
 }
 
@@ -190,7 +191,7 @@ TEST_F(Form, AMergedImageKeptFromAnEarlierBuildIsLeftByLaterJobsOfTheSameName) {
   Open(Sample(kAppImage, "box.bin"));
   Start();
   ASSERT_EQ(ui_.TakeMessages().size(), 1u);
-  const std::vector<uint8_t> product = ReadWholeFile(Work("box_Merge.bin"));
+  const std::vector<uint8_t> product = ReadWholeFile(Output("box_Merge.bin"));
   // A download file and a file of no variant, both named box, open and end without a build.
   Open(Sample(kAppImage, "box.dld"));
   form_->SB_ResetClick(&form_->SB_Reset);
@@ -198,8 +199,8 @@ TEST_F(Form, AMergedImageKeptFromAnEarlierBuildIsLeftByLaterJobsOfTheSameName) {
   Open(Input("box.img"));
   EXPECT_EQ(ui_.TakeMessages(), std::vector<std::string>{"Quorvane: Open file type error!"});
   form_->SB_CloseClick(&form_->SB_Close);
-  ASSERT_TRUE(FileExists(Work("box_Merge.bin")));
-  EXPECT_TRUE(ReadWholeFile(Work("box_Merge.bin")) == product);
+  ASSERT_TRUE(FileExists(Output("box_Merge.bin")));
+  EXPECT_TRUE(ReadWholeFile(Output("box_Merge.bin")) == product);
 }
 
 TEST_F(Form, ADownloadFileNamedOnlyByItsExtensionOpensAsOne) {
@@ -229,7 +230,7 @@ TEST_F(Form, AFailedStartKeepsTheOpenedStateWithChoicesAndMarks) {
   ExpectOpenedState();
   EXPECT_TRUE(form_->E_HttpManuAddr.modified);
   EXPECT_TRUE(job_.Chosen(SourceKind::kKey));
-  EXPECT_FALSE(FileExists(Work("box_Merge.dld")));
+  EXPECT_FALSE(FileExists(Output("box_Merge.dld")));
 }
 
 TEST_F(Form, DefaultDatabaseAndKeyChoices) {
@@ -269,7 +270,7 @@ TEST_F(Form, DefaultDatabaseAndKeyChoices) {
   EXPECT_TRUE(choose(form_->SB_Default, Input("db.bin")).empty());
   Start();
   ASSERT_EQ(ui_.TakeMessages().size(), 1u);
-  std::vector<uint8_t> merged = ReadWholeFile(Work("box_Merge.bin"));
+  std::vector<uint8_t> merged = ReadWholeFile(Output("box_Merge.bin"));
   EXPECT_TRUE(std::equal(database.begin(), database.end(), merged.begin() + 0x6D0000));
   EXPECT_TRUE(std::equal(key.begin(), key.end(), merged.begin() + 0x6C0000));
 }

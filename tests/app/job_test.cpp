@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_images.h"
@@ -17,16 +19,16 @@ class JobTest : public ::testing::Test {
   JobTest() : job_(Options()) { job_.JobReset(); }
   JobOptions Options() const {
     JobOptions options;
-    options.working_directory = work_.path() + "/";
+    options.job_directory_parent = jobs_.path();
     return options;
   }
   std::string Input(const std::string& name, const std::vector<uint8_t>& bytes) const {
     WriteWholeFile(inputs_.File(name), bytes);
     return inputs_.File(name);
   }
-  std::string Work(const std::string& name) const { return work_.File(name); }
+  std::string Work(const std::string& name) const { return job_.working_directory() + name; }
 
-  testing::TempDir work_;
+  testing::TempDir jobs_;
   testing::TempDir inputs_;
   Job job_;
 };
@@ -43,7 +45,8 @@ TEST_F(JobTest, OpenHoldsTheImageAndItsSettings) {
   EXPECT_TRUE(job_.OpenedFlashImage());
   EXPECT_EQ(job_.ModelIdText(), "QV7100-S");
   EXPECT_EQ(job_.http_settings()[0], "http://update.example.com/manual/");
-  EXPECT_EQ(job_.merged_image_path(), Work("box_Merge.bin"));
+  EXPECT_EQ(job_.merged_name(), "box_Merge.bin");
+  EXPECT_EQ(job_.download_name(), "box_Merge.dld");
   for (const char* file : kWorkingFileSet)
     EXPECT_TRUE(FileExists(Work(file))) << file;
 }
@@ -64,10 +67,11 @@ TEST_F(JobTest, TheJobResetForgetsTheImageTheChoicesAndTheEdits) {
   EXPECT_FALSE(job_.Chosen(SourceKind::kKey));
   EXPECT_EQ(job_.ModelIdText(), "");
   EXPECT_EQ(job_.http_settings(), HttpSettings{});
-  EXPECT_EQ(job_.merged_image_path(), "");
-  // The Reset command removed the working files; Start has nothing to build.
-  EXPECT_FALSE(FileExists(Work(kManufacturerCfg)));
-  EXPECT_EQ(job_.Build().status, Status::kRefused);
+  EXPECT_EQ(job_.merged_name(), "");
+  // The Reset command removed the job's directory; Start has nothing to build.
+  EXPECT_EQ(job_.working_directory(), "");
+  EXPECT_TRUE(std::filesystem::is_empty(jobs_.path()));
+  EXPECT_EQ(job_.Build(inputs_.path()).status, Status::kRefused);
 }
 
 TEST_F(JobTest, ChoicesAndStartNeedAnOpenedImage) {
@@ -76,7 +80,7 @@ TEST_F(JobTest, ChoicesAndStartNeedAnOpenedImage) {
   EXPECT_EQ(chosen.status, Status::kRefused);
   EXPECT_TRUE(chosen.messages.empty());
   EXPECT_FALSE(job_.Chosen(SourceKind::kDefaultDatabase));
-  Outcome built = job_.Build();
+  Outcome built = job_.Build(inputs_.path());
   EXPECT_EQ(built.status, Status::kRefused);
   EXPECT_TRUE(built.messages.empty());
 }

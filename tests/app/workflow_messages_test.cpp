@@ -40,9 +40,10 @@ class Workflow : public ::testing::Test {
   }
   std::string Work(const std::string& name) const { return driver_.Work(name); }
   std::string Input(const std::string& name) const { return driver_.Input(name); }
+  std::string Output(const std::string& name) const { return driver_.Output(name); }
   // The directory of the merged image Start wrote.
   PartitionDirectory MergedDirectory(Variant variant) {
-    return DecodeDirectoryAt(ReadWholeFile(Work("box_Merge.bin")), *LayoutOf(variant));
+    return DecodeDirectoryAt(ReadWholeFile(Output("box_Merge.bin")), *LayoutOf(variant));
   }
 
   testing::FormDriver driver_;
@@ -83,7 +84,7 @@ TEST_F(Workflow, StartWithThreeLogosReplacesTheirPartitions) {
   ASSERT_TRUE(Choose(form_->SB_Menu, Picture("b.jpg", 720, 480)).empty());
   ASSERT_TRUE(Choose(form_->SB_Radio, Picture("c.bmp", 720, 576)).empty());
   ASSERT_EQ(Start(), Messages{"Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]"});
-  std::vector<uint8_t> merged = ReadWholeFile(Work("box_Merge.bin"));
+  std::vector<uint8_t> merged = ReadWholeFile(Output("box_Merge.bin"));
   const PartitionDirectory directory = MergedDirectory(kFullImage);
   for (int index : {3, 4, 5}) {
     const DirectoryEntry& entry = directory.entries[index];
@@ -149,7 +150,7 @@ TEST_F(Workflow, KeyBlocksCompressedOrCopied) {
   WriteLe32(&key[80], 1);
   WriteWholeFile(Input("key.bin"), key);
   EXPECT_EQ(Start().size(), 1u);
-  std::vector<uint8_t> merged = ReadWholeFile(Work("box_Merge.bin"));
+  std::vector<uint8_t> merged = ReadWholeFile(Output("box_Merge.bin"));
   EXPECT_EQ(ReadLe32(&merged[0x6C0000 + 80]), 1u);
   uint32_t stream = ReadLe32(&merged[0x6C0000 + 84]);
   EXPECT_LT(stream, 2000u);
@@ -164,7 +165,7 @@ TEST_F(Workflow, AChosenSourceThatWentBeforeStartStopsIt) {
   Messages messages = Start();
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].find("db.bin"), std::string::npos) << messages[0];
-  EXPECT_FALSE(FileExists(Work("box_Merge.dld")));
+  EXPECT_FALSE(FileExists(Output("box_Merge.dld")));
   EXPECT_TRUE(form_->SB_Start.enabled);
 
   WriteWholeFile(Input("db.dld"), std::vector<uint8_t>(100, 0));
@@ -188,7 +189,7 @@ TEST_F(Workflow, TheDownloadConverterMissingOrFailing) {
                              std::filesystem::copy_options::overwrite_existing);
   EXPECT_EQ(Start(), Messages{"Quorvane: Create file failed!"});
   EXPECT_FALSE(form_->SB_Start.enabled);  // built state
-  EXPECT_FALSE(FileExists(Work("box_Merge.dld")));
+  EXPECT_FALSE(FileExists(Output("box_Merge.dld")));
 }
 
 TEST_F(Workflow, ARunTimeErrorIsShownInTheApplicationsOwnBox) {
@@ -202,12 +203,18 @@ TEST_F(Workflow, ARunTimeErrorIsShownInTheApplicationsOwnBox) {
   EXPECT_TRUE(form_->SB_Start.enabled);
 }
 
-TEST_F(Workflow, AWorkingFileThatCannotBeWritten) {
-  // A directory in the way of PAL.par: it can be neither removed nor replaced by the file.
-  std::filesystem::create_directory(Work(kPalPar));
+TEST_F(Workflow, WorkingFilesAreWrittenWhereNothingCanBeInTheirWay) {
+  // A directory named like a working file beside the image used to stand in the way of that
+  // file ("Create temp file !"); the working files now go into the job's own directory, which
+  // nothing existed in before the job.
+  std::filesystem::create_directory(Input(kPalPar));
   driver_.Open(driver_.WriteImage(sample::DefaultImageSpec(kAllImage), "box.bin"));
-  EXPECT_EQ(ui_.TakeMessages(), Messages{"Quorvane: Create temp file !"});
-  EXPECT_TRUE(form_->SB_Start.enabled);  // the open completes all the same
+  EXPECT_EQ(ui_.TakeMessages(), Messages{});
+  EXPECT_TRUE(std::filesystem::is_regular_file(Work(kPalPar)));
+  EXPECT_TRUE(std::filesystem::is_directory(Input(kPalPar)));
+  EXPECT_EQ(std::filesystem::status(driver_.job().working_directory()).permissions() &
+                std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
 }
 
 TEST_F(Workflow, ARepackThatWouldOverlapStopsStart) {

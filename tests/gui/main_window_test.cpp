@@ -30,9 +30,9 @@ namespace {
 class Window : public ::testing::Test {
  protected:
   Window() {
-    std::filesystem::create_directory(dir_.File("work"));
+    std::filesystem::create_directory(dir_.File("jobs"));
     JobOptions options;
-    options.working_directory = dir_.File("work") + "/";
+    options.job_directory_parent = dir_.File("jobs");
     options.converter_time_limit = std::chrono::milliseconds(60000);
     job_ = std::make_unique<Job>(options);
     window_ = std::make_unique<gui::MainWindow>(*job_);
@@ -129,8 +129,7 @@ TEST_F(Window, OpenTypeAndStartBuildTheDownloadFile) {
             "Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]");
 
   std::vector<uint8_t> merged;
-  ASSERT_TRUE(
-      ConvertDownloadBytes(ReadWholeFile(dir_.File("work/box_Merge.dld")), kAllImage, merged));
+  ASSERT_TRUE(ConvertDownloadBytes(ReadWholeFile(dir_.File("box_Merge.dld")), kAllImage, merged));
   Result<FlashImage> reopened = FlashImage::Parse(std::move(merged), kAllImage);
   ASSERT_TRUE(reopened) << reopened.error().text;
   std::optional<std::span<const uint8_t>> httpcfg = reopened->HttpCfg();

@@ -27,7 +27,13 @@ class DisappearingInput : public ::testing::Test {
     EXPECT_NE(messages[0].find("can no longer be read whole"), std::string::npos) << messages[0];
     EXPECT_TRUE(driver_.form().SB_Start.enabled);
     EXPECT_FALSE(driver_.ui().banner_up);
-    EXPECT_EQ(ResultLikeFiles(driver_.working_directory()), std::vector<std::string>{});
+    ExpectNoOutput();
+  }
+  // No output beside the image, nothing result-like in the job directories.
+  void ExpectNoOutput() {
+    EXPECT_FALSE(fs::exists(driver_.Output("box_Merge.bin")));
+    EXPECT_FALSE(fs::exists(driver_.Output("box_Merge.dld")));
+    EXPECT_EQ(ResultLikeFiles(driver_.job_directories()), std::vector<std::string>{});
   }
   // A sound Start of the opened image with nothing chosen: both files made, the merged image
   // is the image, and the download file converts back into it.
@@ -37,10 +43,13 @@ class DisappearingInput : public ::testing::Test {
     EXPECT_TRUE(Merged() == SampleImage(variant));
     std::vector<uint8_t> converted;
     ASSERT_TRUE(
-        ConvertDownloadBytes(ReadWholeFile(driver_.Work("box_Merge.dld")), variant, converted));
+        ConvertDownloadBytes(ReadWholeFile(driver_.Output("box_Merge.dld")), variant, converted));
     EXPECT_TRUE(converted == SampleImage(variant));
+    // Taken away, so that the next build writes its own (it would not replace them unasked).
+    fs::remove(driver_.Output("box_Merge.bin"));
+    fs::remove(driver_.Output("box_Merge.dld"));
   }
-  std::vector<uint8_t> Merged() { return ReadWholeFile(driver_.Work("box_Merge.bin")); }
+  std::vector<uint8_t> Merged() { return ReadWholeFile(driver_.Output("box_Merge.bin")); }
 
   FormDriver driver_;
 };
@@ -125,7 +134,7 @@ TEST_F(DisappearingInput, TheImageGoneInTheMiddleOfOpeningIsBuiltFromWhatWasRead
   EXPECT_FALSE(fs::exists(image));
   EXPECT_TRUE(driver_.form().SB_Start.enabled);
   EXPECT_TRUE(driver_.form().SB_Boot.enabled);
-  EXPECT_EQ(ResultLikeFiles(driver_.working_directory()), std::vector<std::string>{});
+  ExpectNoOutput();
   ExpectBuiltFromTheImage(driver_.Start(), kAllImage);
 
   // A download file was converted whole before anything is read from the image.
@@ -138,7 +147,7 @@ TEST_F(DisappearingInput, TheImageGoneInTheMiddleOfOpeningIsBuiltFromWhatWasRead
             std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.dld]"});
   std::vector<uint8_t> converted;
   ASSERT_TRUE(
-      ConvertDownloadBytes(ReadWholeFile(driver_.Work("box_Merge.dld")), kAllImage, converted));
+      ConvertDownloadBytes(ReadWholeFile(driver_.Output("box_Merge.dld")), kAllImage, converted));
   EXPECT_TRUE(converted == SampleImage(kAllImage));
 }
 

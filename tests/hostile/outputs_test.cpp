@@ -60,7 +60,9 @@ TEST_F(HostileOutputs, AConverterEndedPartWayLeavesNothingOfItsDownload) {
   WriteWholeFile(converter, BytesOf(script));
   ::chmod(converter.c_str(), 0755);
   EXPECT_EQ(driver.Start(), std::vector<std::string>{"Quorvane: Create file failed!"});
-  EXPECT_EQ(ResultLikeFiles(driver.working_directory()), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(driver.Output("box_Merge.bin")));
+  EXPECT_FALSE(fs::exists(driver.Output("box_Merge.dld")));
+  EXPECT_EQ(ResultLikeFiles(driver.job_directories()), std::vector<std::string>{});
   EXPECT_TRUE(watched_.Unchanged());
 }
 

@@ -19,6 +19,9 @@ class FakeUi : public Ui {
   };
 
   std::deque<std::string> answers;
+  std::deque<bool> yes_no_answers;  // a question with no answer queued is answered no
+  std::vector<std::string> questions;
+  std::deque<std::string> folders;  // the folder dialog's answers; none queued: cancelled
   std::vector<Message> messages;
   std::vector<std::string> dialog_titles;
   int banners_shown = 0;
@@ -36,6 +39,19 @@ class FakeUi : public Ui {
   }
   void ShowMessage(MessageKind kind, const std::string& text) override {
     messages.push_back({kind, text});
+  }
+  bool AskYesNo(const std::string& text) override {
+    questions.push_back(text);
+    if (yes_no_answers.empty()) return false;
+    bool yes = yes_no_answers.front();
+    yes_no_answers.pop_front();
+    return yes;
+  }
+  std::optional<std::string> ChooseFolder(const std::string&) override {
+    if (folders.empty()) return std::nullopt;
+    std::string folder = folders.front();
+    folders.pop_front();
+    return folder;
   }
   void ShowWaitBanner() override {
     ++banners_shown;

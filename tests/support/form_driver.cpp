@@ -9,9 +9,9 @@ namespace qv::testing {
 
 namespace {
 
-JobOptions OptionsFor(const std::string& working_directory, int converter_time_limit_ms) {
+JobOptions OptionsFor(const std::string& job_directories, int converter_time_limit_ms) {
   JobOptions options;
-  options.working_directory = working_directory;
+  options.job_directory_parent = job_directories;
   options.converter_time_limit = std::chrono::milliseconds(converter_time_limit_ms);
   return options;
 }
@@ -19,9 +19,7 @@ JobOptions OptionsFor(const std::string& working_directory, int converter_time_l
 }  // namespace
 
 FormDriver::FormDriver(int converter_time_limit_ms)
-    : working_directory_(work_.path() + "/"),
-      job_(OptionsFor(working_directory_, converter_time_limit_ms)),
-      form_(ui_, job_) {
+    : job_(OptionsFor(jobs_.path(), converter_time_limit_ms)), form_(ui_, job_) {
   form_.FormCreate(nullptr);
 }
 

@@ -11,9 +11,10 @@
 
 namespace qv::testing {
 
-// The form model over a real job, in a working directory of its own, driven as a user of the
-// window drives it: the open dialog answered from the driver's calls, every message box
-// recorded. Inputs are written into a second directory.
+// The form model over a real job, driven as a user of the window drives it: the open dialog
+// answered from the driver's calls, every message box recorded. Inputs are written into a
+// directory of the driver's, which is where the window puts the outputs of an image opened from
+// it; the job directories are made in another.
 class FormDriver {
  public:
   explicit FormDriver(int converter_time_limit_ms = 60000);
@@ -22,10 +23,14 @@ class FormDriver {
   Job& job() { return job_; }
   FakeUi& ui() { return ui_; }
 
-  // The path of a name in the working directory, or in the inputs' directory.
-  std::string Work(const std::string& name) const { return working_directory_ + name; }
+  // The path of a name in the current job's directory (empty when no job is open), in the
+  // inputs' directory, and in the directory that holds the job directories.
+  std::string Work(const std::string& name) const { return job_.working_directory() + name; }
   std::string Input(const std::string& name) const { return inputs_.File(name); }
-  const std::string& working_directory() const { return working_directory_; }
+  // Where Start puts its outputs for an image the driver wrote: beside it.
+  std::string Output(const std::string& name) const { return inputs_.File(name); }
+  const std::string& inputs() const { return inputs_.path(); }
+  const std::string& job_directories() const { return jobs_.path(); }
 
   // Writes bytes as an input file and returns its path.
   std::string WriteInput(const std::string& name, const std::vector<uint8_t>& bytes) const;
@@ -43,9 +48,8 @@ class FormDriver {
   std::vector<std::string> Start();
 
  private:
-  TempDir work_;
+  TempDir jobs_;
   TempDir inputs_;
-  std::string working_directory_;
   FakeUi ui_;
   Job job_;
   TFormMain form_;
