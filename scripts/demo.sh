@@ -7,6 +7,6 @@ bash scripts/build.sh
 rm -rf build/demo
 mkdir -p build/demo
 build/bin/quorvane sample build/demo/box.dld --variant all
-build/bin/quorvane build build/demo/box.dld --workdir build/demo/work \
+build/bin/quorvane build build/demo/box.dld --output-dir build/demo/out \
   --boot samples/logo.jpg --model-id "QV7100-DEMO" --http-manual-addr "http://updates.example.net/stb/"
-build/bin/quorvane info build/demo/work/box_Merge.dld
+build/bin/quorvane info build/demo/out/box_Merge.dld
