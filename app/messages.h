@@ -15,7 +15,6 @@ namespace qv::text {
 
 inline constexpr char kApplicationTitle[] = "Quorvan[1.0.00]";
 inline constexpr char kWindowCaption[] = "Quorvane[1.0.00] -- Mode: STi710X";
-inline constexpr char kExecutableCopy[] = "Quorvane_STi710X.exe";
 inline constexpr char kWaitBanner[] = "Create file...Please wait...";
 
 // The open dialog, as each workflow sets it up.
