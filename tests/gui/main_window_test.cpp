@@ -193,6 +193,42 @@ TEST_F(Window, AFailedOpenShowsItsMessage) {
   EXPECT_EQ(messages_[1].second, "File not found");
 }
 
+TEST_F(Window, TheWindowAsksBeforeItOpensADamagedImageOrReplacesAnOutput) {
+  std::vector<uint8_t> image = sample::BuildFlashImage(sample::DefaultImageSpec(kAllImage));
+  image[0x1000] ^= 0x5A;  // inside the application code, whose region has check flag 1
+  WriteWholeFile(dir_.File("damaged.bin"), image);
+  std::vector<std::string> questions;
+  std::vector<bool> replies = {false, true, true};
+  window_->question_hook = [&](const std::string& text) {
+    questions.push_back(text);
+    const bool yes = replies[questions.size() - 1];
+    return yes;
+  };
+  answers_.push_back(dir_.File("damaged.bin"));
+  Click("SB_OpenFile");
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_NE(questions[0].find("region 0 (flash 0xA0050000"), std::string::npos) << questions[0];
+  EXPECT_TRUE(questions[0].ends_with("Open it anyway?")) << questions[0];
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_FALSE(Find("SB_Start")->isEnabled());  // declined: nothing opened
+
+  answers_.push_back(dir_.File("damaged.bin"));
+  Click("SB_OpenFile");
+  EXPECT_TRUE(Find("SB_Start")->isEnabled());
+  WriteWholeFile(dir_.File("damaged_Merge.dld"), std::vector<uint8_t>{1, 2, 3});
+  Click("SB_Start");
+  ASSERT_EQ(questions.size(), 3u);
+  EXPECT_NE(questions[2].find("damaged_Merge.dld exists already"), std::string::npos)
+      << questions[2];
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].second,
+            "Quorvanex: Succeed!  [ Create File: damaged_Merge.bin, damaged_Merge.dld]");
+  std::vector<uint8_t> converted;
+  ASSERT_TRUE(
+      ConvertDownloadBytes(ReadWholeFile(dir_.File("damaged_Merge.dld")), kAllImage, converted));
+  EXPECT_TRUE(converted == ReadWholeFile(dir_.File("damaged_Merge.bin")));
+}
+
 TEST_F(Window, ControlsSitWhereTheLayoutPutsThem) {
   EXPECT_EQ(window_->size(), QSize(766, 530));
   auto geometry = [this](const char* name) {
