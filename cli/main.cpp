@@ -12,6 +12,7 @@
 #include "cli/sample_command.h"
 #include "image/settings.h"
 #include "platform/io_error.h"
+#include "platform/job_directory.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ CLI::Validator SettingText(size_t limit) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::RemoveJobDirectoriesOnSignal();
   CLI::App app{"Quorvane: customises the firmware of STi710X set-top boxes."};
   app.require_subcommand(1);
 

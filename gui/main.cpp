@@ -4,8 +4,10 @@
 
 #include "app/job.h"
 #include "gui/main_window.h"
+#include "platform/job_directory.h"
 
 int main(int argc, char** argv) {
+  qv::RemoveJobDirectoriesOnSignal();
   QApplication application(argc, argv);
   QApplication::setApplicationName("quorvane");
 

@@ -1,10 +1,15 @@
 #include "platform/job_directory.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <utility>
 
 #include "platform/io_error.h"
@@ -12,6 +17,31 @@
 namespace qv {
 
 namespace {
+
+// The job directories that exist, for the signal thread to remove.
+std::mutex registry_mutex;
+std::set<std::string>& Registry() {
+  static std::set<std::string> directories;
+  return directories;
+}
+
+void Register(const std::string& path) {
+  std::lock_guard<std::mutex> lock(registry_mutex);
+  Registry().insert(path);
+}
+
+void Unregister(const std::string& path) {
+  std::lock_guard<std::mutex> lock(registry_mutex);
+  Registry().erase(path);
+}
+
+sigset_t EndingSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&signals, signal);
+  return signals;
+}
 
 std::string DefaultParent() {
   if (const char* runtime = ::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
@@ -26,11 +56,16 @@ std::string DefaultParent() {
 }  // namespace
 
 JobDirectory JobDirectory::Make(const std::string& parent) {
-  std::string base = parent.empty() ? DefaultParent() : parent;
+  // Absolute, so that the path still names the directory from a converter started inside it.
+  std::error_code error;
+  std::string base =
+      std::filesystem::absolute(parent.empty() ? DefaultParent() : parent, error).string();
+  if (error) throw IoError::FromErrno(error.value());
   if (base.empty() || base.back() != '/') base += '/';
   // mkdtemp makes the directory exclusively, with permission for its owner only.
   std::string pattern = base + "quorvane-job-XXXXXX";
   if (!::mkdtemp(pattern.data())) throw IoError::FromErrno(errno);
+  Register(pattern + "/");
   return JobDirectory(pattern + "/");
 }
 
@@ -62,7 +97,32 @@ void JobDirectory::Remove() {
   if (path_.empty()) return;
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+  Unregister(path_);
   path_.clear();
+}
+
+void RemoveJobDirectoriesOnSignal() {
+  const sigset_t signals = EndingSignals();
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals] {
+    int signal = 0;
+    while (::sigwait(&signals, &signal) != 0) {
+    }
+    {
+      std::lock_guard<std::mutex> lock(registry_mutex);
+      for (const std::string& path : Registry()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+      }
+    }
+    // Ends the process by the signal itself, as it would have without this thread.
+    ::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+  }).detach();
 }
 
 }  // namespace qv

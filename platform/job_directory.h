@@ -32,4 +32,10 @@ class JobDirectory {
   std::string path_;
 };
 
+// From this call on, an interrupt, termination or hang-up signal removes every job directory of
+// the process before the process ends by it, as a finished job would. Call it early in main,
+// before any other thread starts: it holds those signals back from every thread and takes them
+// in a thread of its own.
+void RemoveJobDirectoriesOnSignal();
+
 }  // namespace qv

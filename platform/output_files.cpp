@@ -48,20 +48,27 @@ Result<void> WriteOutputFiles(const std::string& directory, std::span<const Outp
   pending.reserve(files.size());
   for (const OutputFile& output : files) {
     std::optional<PendingFile> file = PendingFile::Create(directory + output.name);
-    if (!file) throw IoError::FromErrno(errno);
+    if (!file) {
+      return Fail(
+          "file", -1,
+          output.name + (errno == EEXIST ? " has every temporary name beside it taken"
+                                         : std::string(" ") + IoError::FromErrno(errno).what()));
+    }
     file->file().WriteAt(0, output.bytes);
     file->file().Sync();
     pending.push_back(std::move(*file));
   }
   const LockedDirectory locked(directory);
   for (size_t i = 0; i < pending.size(); ++i) {
-    Result<void> committed = pending[i].Commit(replace);
-    if (committed) continue;
-    // Only files this call has just put in place are taken back.
+    Result<void> placed = pending[i].Place(replace);
+    if (placed) continue;
+    // All or none: the files already placed are taken back, and those they replaced return.
     for (size_t j = 0; j < i; ++j)
-      RemoveFile(directory + files[j].name);
-    return Fail("file", -1, files[i].name + " " + committed.error().text);
+      pending[j].TakeBack();
+    return Fail("file", -1, files[i].name + " " + placed.error().text);
   }
+  for (PendingFile& file : pending)
+    file.Finish();
   locked.Sync();
   return {};
 }

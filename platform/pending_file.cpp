@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,25 +48,64 @@ PendingFile::PendingFile(PendingFile&& other) noexcept
     : file_(std::move(other.file_)),
       temporary_path_(std::move(other.temporary_path_)),
       final_path_(std::move(other.final_path_)),
-      pending_(std::exchange(other.pending_, false)) {}
+      state_(std::exchange(other.state_, State::kDone)) {}
 
 PendingFile::~PendingFile() {
-  if (pending_) RemoveFile(temporary_path_);
+  if (state_ == State::kExchanged) TakeBack();
+  if (state_ == State::kPending) RemoveFile(temporary_path_);
+}
+
+Result<void> PendingFile::Place(Replace replace) {
+  // A rename never follows a link at the final name: it moves the link itself.
+  auto rename = [this](unsigned flags) {
+    return ::renameat2(AT_FDCWD, temporary_path_.c_str(), AT_FDCWD, final_path_.c_str(), flags);
+  };
+  if (rename(RENAME_NOREPLACE) == 0) {
+    state_ = State::kPlacedNew;
+    return {};
+  }
+  int error = errno;
+  if (error == EEXIST && replace == Replace::kExisting) {
+    if (rename(RENAME_EXCHANGE) == 0) {
+      state_ = State::kExchanged;
+      // A file, or a link, is replaced; a directory of that name is not.
+      struct stat replaced {};
+      if (::lstat(temporary_path_.c_str(), &replaced) != 0 || !S_ISDIR(replaced.st_mode)) return {};
+      TakeBack();
+      return Fail("file", -1, IoError::FromErrno(EISDIR).what());
+    }
+    error = errno;
+    // A file system that cannot exchange names: the replaced file goes at once.
+    if (error == EINVAL && ::rename(temporary_path_.c_str(), final_path_.c_str()) == 0) {
+      state_ = State::kDone;
+      return {};
+    }
+  }
+  if (error == EEXIST) return Fail("file", -1, "exists already");
+  return Fail("file", -1, IoError::FromErrno(error).what());
+}
+
+void PendingFile::TakeBack() {
+  if (state_ == State::kPlacedNew) {
+    RemoveFile(final_path_);
+    state_ = State::kDone;
+  } else if (state_ == State::kExchanged) {
+    if (::renameat2(AT_FDCWD, temporary_path_.c_str(), AT_FDCWD, final_path_.c_str(),
+                    RENAME_EXCHANGE) == 0) {
+      state_ = State::kPending;
+    }
+  }
+}
+
+void PendingFile::Finish() {
+  if (state_ == State::kExchanged) RemoveFile(temporary_path_);
+  if (state_ != State::kPending) state_ = State::kDone;
 }
 
 Result<void> PendingFile::Commit(Replace replace) {
-  // A rename never follows a link at the final name: it replaces the link itself.
-  const int renamed = replace == Replace::kNever
-                          ? ::renameat2(AT_FDCWD, temporary_path_.c_str(), AT_FDCWD,
-                                        final_path_.c_str(), RENAME_NOREPLACE)
-                          : ::rename(temporary_path_.c_str(), final_path_.c_str());
-  if (renamed != 0) {
-    const int error = errno;
-    if (error == EEXIST) return Fail("file", -1, "exists already");
-    return Fail("file", -1, IoError::FromErrno(error).what());
-  }
-  pending_ = false;
-  return {};
+  Result<void> placed = Place(replace);
+  if (placed) Finish();
+  return placed;
 }
 
 void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data) {

@@ -27,19 +27,35 @@ class PendingFile {
   File& file() { return file_; }
   const std::string& temporary_path() const { return temporary_path_; }
 
-  // Renames the temporary file to the final path, over a file of that name or (kNever) only
-  // where there is none. Fails with "exists already" (kNever) or the system's text; the
-  // temporary file is then removed when the object goes.
   enum class Replace { kExisting, kNever };
+
+  // Renames the temporary file to the final path: only where there is no file of that name
+  // (kNever), or else in exchange with the file there (kExisting), which then waits under the
+  // temporary name for Finish() or TakeBack(). Fails with "exists already" (kNever) or the
+  // system's text; the temporary file is then removed when the object goes.
+  [[nodiscard]] Result<void> Place(Replace replace);
+  // Undoes Place(): the file that stood at the final name is back there, or the final name is
+  // free again; the new file is removed when the object goes.
+  void TakeBack();
+  // Completes Place(): the replaced file, if any, is removed.
+  void Finish();
+  // Place() and Finish() together.
   [[nodiscard]] Result<void> Commit(Replace replace);
 
  private:
   PendingFile(File file, std::string temporary_path, std::string final_path);
 
+  enum class State {
+    kPending,    // the new file under the temporary name
+    kPlacedNew,  // the new file under the final name, which was free
+    kExchanged,  // the new file under the final name, the replaced one under the temporary name
+    kDone,       // nothing left to do
+  };
+
   File file_;
   std::string temporary_path_;
   std::string final_path_;
-  bool pending_ = true;
+  State state_ = State::kPending;
 };
 
 // Writes `data` to a new file beside `path` (a temporary name of its own, made exclusively) and

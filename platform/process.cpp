@@ -52,9 +52,23 @@ std::optional<Process> Process::Start(const std::string& program,
   }
   if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
 
+  // The program starts with no signal held back and the default actions of the signals that
+  // end a program, whatever this process holds back or takes itself.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, taken;
+  sigemptyset(&none);
+  sigemptyset(&taken);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+    sigaddset(&taken, signal);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &taken);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
   pid_t pid = -1;
-  int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  int error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (error != 0) return std::nullopt;
   return Process(pid);
 }

@@ -486,7 +486,7 @@ TEST_F(TrustFiles, NothingIsWrittenThroughALinkWhereTheToolWrites) {
     PlanPatternLinks(links, crowded_plants, crowded.path(), "other_Merge.dld", 100);
     EXPECT_TRUE(Refused(Run({"build", other, "--output-dir", crowded.path()}, here,
                             PlantingQuorvane(links, pid_file)),
-                        "I/O error"));
+                        "other_Merge.dld has every temporary name beside it taken"));
     RecordPatternLinks(links, crowded_plants, pid_file);
     EXPECT_TRUE(crowded_plants.Unchanged());
     EXPECT_EQ(Names(crowded.path()).size(), 100u);
@@ -676,12 +676,10 @@ TEST_F(TrustFiles, APathThroughALinkIsTheFileTheSystemFinds) {
   EXPECT_EQ(Names(driver.job_directories()), std::set<std::string>{});
 }
 
-// Faults found, for the lead to decide on: each of these fails as the tool stands.
-
-// A command ended by a signal (Ctrl-C in a terminal, a hang-up, a plain kill) leaves its job
-// directory, with the converter programs, manufacturer.cfg and the chosen pictures, in
-// $XDG_RUNTIME_DIR or $TMPDIR: the command installs no handler, so the job's end never runs.
-TEST_F(TrustFiles, DISABLED_AnInterruptedBuildLeavesNoJobDirectory) {
+// A command ended by a signal (Ctrl-C in a terminal, a hang-up, a plain kill) removes its job
+// directory, with the converter programs, manufacturer.cfg and the chosen pictures, before it
+// ends, as a finished job does.
+TEST_F(TrustFiles, AnInterruptedBuildLeavesNoJobDirectory) {
   const std::string image = WriteInput("box.bin", SampleImage(kAllImage));
   const std::string boot = Picture(Input("boot.jpg"), 576, 51);
   const std::string program = ProgramPath("quorvane");
@@ -718,10 +716,10 @@ TEST_F(TrustFiles, DISABLED_AnInterruptedBuildLeavesNoJobDirectory) {
 }
 
 // With --force, an output that cannot be put in place (a directory under the download file's
-// name) makes WriteOutputFiles (platform/output_files.cpp) take back the merged image it has
-// already renamed over the earlier box_Merge.bin: the earlier file is lost and no new one takes
-// its place, while the message says the outputs were not written.
-TEST_F(TrustFiles, DISABLED_AForcedBuildThatFailsKeepsTheEarlierOutputs) {
+// name) makes the build take back the merged image it had already put over the earlier
+// box_Merge.bin: the earlier file is back where it was, and the message says the outputs were
+// not written.
+TEST_F(TrustFiles, AForcedBuildThatFailsKeepsTheEarlierOutputs) {
   const std::string image = WriteInput("box.bin", SampleImage(kAllImage));
   Plants plants;
   plants.File(Work() + "/box_Merge.bin", SampleImage(kAllImage));
@@ -731,12 +729,10 @@ TEST_F(TrustFiles, DISABLED_AForcedBuildThatFailsKeepsTheEarlierOutputs) {
   EXPECT_TRUE(plants.Unchanged());
 }
 
-// A relative $TMPDIR (and no $XDG_RUNTIME_DIR) makes the job directory's path relative:
-// JobDirectory::Make (platform/job_directory.cpp) takes the temporary directory as it is, and
-// RunConverter starts "<job directory>bintodld.exe" after changing into the job directory, where
-// that relative path names nothing. Every build fails ("Quorvanex: Create File:_Merge.dld Faild
-// !", or "File Error: Time out!" for a logo).
-TEST_F(TrustFiles, DISABLED_ARelativeTemporaryDirectoryStillBuilds) {
+// A relative $TMPDIR (and no $XDG_RUNTIME_DIR): the job directory is made there all the same,
+// and its path is made absolute, so that it still names the directory from a converter started
+// inside it.
+TEST_F(TrustFiles, ARelativeTemporaryDirectoryStillBuilds) {
   ScopedVariable no_runtime_directory("XDG_RUNTIME_DIR", std::nullopt);
   const std::string image = WriteInput("box.bin", SampleImage(kAllImage));
   fs::create_directory(current_.File("tmp"));
