@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/io_error.h"
+#include "platform/process.h"
 
 namespace qv {
 
@@ -23,11 +24,6 @@ std::mutex registry_mutex;
 std::set<std::string>& Registry() {
   static std::set<std::string> directories;
   return directories;
-}
-
-void Register(const std::string& path) {
-  std::lock_guard<std::mutex> lock(registry_mutex);
-  Registry().insert(path);
 }
 
 void Unregister(const std::string& path) {
@@ -64,8 +60,10 @@ JobDirectory JobDirectory::Make(const std::string& parent) {
   if (base.empty() || base.back() != '/') base += '/';
   // mkdtemp makes the directory exclusively, with permission for its owner only.
   std::string pattern = base + "quorvane-job-XXXXXX";
+  // Made and listed at once, so that an ending signal never misses it.
+  std::lock_guard<std::mutex> lock(registry_mutex);
   if (!::mkdtemp(pattern.data())) throw IoError::FromErrno(errno);
-  Register(pattern + "/");
+  Registry().insert(pattern + "/");
   return JobDirectory(pattern + "/");
 }
 
@@ -108,11 +106,18 @@ void RemoveJobDirectoriesOnSignal() {
     int signal = 0;
     while (::sigwait(&signals, &signal) != 0) {
     }
+    // The converters end first, then each directory is moved out of the way of the work that
+    // may still go on in this process before it is removed.
+    KillRunningPrograms();
     {
       std::lock_guard<std::mutex> lock(registry_mutex);
       for (const std::string& path : Registry()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
+        std::string gone = path.substr(0, path.size() - 1) + "-ended";
+        if (::rename(path.c_str(), gone.c_str()) != 0) gone = path;
+        for (int attempt = 0; attempt < 50 && std::filesystem::exists(gone); ++attempt) {
+          std::error_code ignored;
+          std::filesystem::remove_all(gone, ignored);
+        }
       }
     }
     // Ends the process by the signal itself, as it would have without this thread.

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -18,6 +20,23 @@ extern char** environ;
 namespace qv {
 
 namespace {
+
+// The programs started and not yet waited for.
+std::mutex running_mutex;
+std::set<pid_t>& Running() {
+  static std::set<pid_t> running;
+  return running;
+}
+
+void Track(pid_t pid) {
+  std::lock_guard<std::mutex> lock(running_mutex);
+  Running().insert(pid);
+}
+
+void Forget(pid_t pid) {
+  std::lock_guard<std::mutex> lock(running_mutex);
+  Running().erase(pid);
+}
 
 int ExitStatusOf(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -70,6 +89,7 @@ std::optional<Process> Process::Start(const std::string& program,
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) return std::nullopt;
+  Track(pid);
   return Process(pid);
 }
 
@@ -93,6 +113,7 @@ void Process::Kill() {
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
+  Forget(pid_);
   pid_ = -1;
 }
 
@@ -108,6 +129,7 @@ std::optional<int> Process::WaitFor(std::chrono::milliseconds limit) {
   do {
     done = ::waitpid(pid_, &status, 0);
   } while (done < 0 && errno == EINTR);
+  Forget(pid_);
   pid_ = -1;
   if (done < 0) return std::nullopt;
   return ExitStatusOf(status);
@@ -142,6 +164,12 @@ bool Process::WaitUntilEnded(std::chrono::steady_clock::time_point deadline) con
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::microseconds(20000));
   }
+}
+
+void KillRunningPrograms() {
+  std::lock_guard<std::mutex> lock(running_mutex);
+  for (pid_t pid : Running())
+    ::kill(pid, SIGKILL);
 }
 
 }  // namespace qv

@@ -40,4 +40,9 @@ class Process {
   int pid_ = -1;
 };
 
+// Ends every program this process started and has not yet waited for, at once. For the end of
+// the process by a signal: a converter left running would go on writing into its job's
+// directory.
+void KillRunningPrograms();
+
 }  // namespace qv
