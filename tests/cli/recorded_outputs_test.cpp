@@ -42,7 +42,7 @@
 #include "platform/bitmap.h"
 #include "platform/little_endian.h"
 #include "tests/support/run_program.h"
-#include "tests/support/sha256.h"
+#include "platform/sha256.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_images.h"
 #include "tests/support/test_pictures.h"

@@ -1,9 +1,9 @@
-#include "tests/support/sha256.h"
+#include "platform/sha256.h"
 
 #include <array>
 #include <bit>
 
-namespace qv::testing {
+namespace qv {
 
 namespace {
 
@@ -95,4 +95,4 @@ std::string Sha256Hex(std::string_view text) {
       std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
-}  // namespace qv::testing
+}  // namespace qv

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/sha256.h"
+#include "platform/sha256.h"
 
-namespace qv::testing {
+namespace qv {
 namespace {
 
 TEST(Sha256, StandardVectors) {
@@ -39,4 +39,4 @@ TEST(Sha256, LengthsAroundTheBlockBoundaries) {
 }
 
 }  // namespace
-}  // namespace qv::testing
+}  // namespace qv
