@@ -64,6 +64,21 @@ Result<ImageFile> ReadImageFile(const std::string& path) {
   return IsDownloadFileName(path) ? ReadDownloadFile(file, size) : ReadFlashImageFile(file, size);
 }
 
+Result<LoadedImage> LoadImage(const std::string& path) {
+  Result<ImageFile> file = ReadImageFile(path);
+  if (!file) return tl::unexpected<Error>(file.error());
+  const ImageFileKind kind = file->kind;
+  const Variant variant = file->variant;
+  Result<std::vector<uint8_t>> bytes = FlashBytesOf(std::move(*file));
+  if (!bytes) {
+    return Fail(bytes.error().field, bytes.error().offset,
+                "the download file cannot be converted: " + bytes.error().text);
+  }
+  Result<FlashImage> image = FlashImage::Parse(std::move(*bytes), variant);
+  if (!image) return tl::unexpected<Error>(image.error());
+  return LoadedImage{kind, std::move(*image)};
+}
+
 Result<std::vector<uint8_t>> FlashBytesOf(ImageFile file) {
   if (file.kind == ImageFileKind::kFlashImage) return std::move(file.bytes);
   std::vector<uint8_t> image;

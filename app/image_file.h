@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "image/flash_image.h"
 #include "image/variant.h"
 #include "platform/result.h"
 
@@ -31,5 +32,17 @@ bool IsDownloadFileName(const std::string& path);
 // The file's image in the flash layout of its variant: a flash image as it is, a download file
 // converted. Fails for a download file whose records are damaged; the error says where.
 [[nodiscard]] Result<std::vector<uint8_t>> FlashBytesOf(ImageFile file);
+
+// An image file read, classified, converted and parsed: what the commands that only look at an
+// image (extract, diff) start from.
+struct LoadedImage {
+  ImageFileKind kind;
+  FlashImage image;
+};
+
+// All three steps at once. Fails for a file of no image variant, a damaged download file (the
+// error text begins "the download file cannot be converted: ") and a directory that is unsafe
+// to work with. Raises IoError when the file cannot be read.
+[[nodiscard]] Result<LoadedImage> LoadImage(const std::string& path);
 
 }  // namespace qv

@@ -95,6 +95,25 @@ std::string PictureTooLarge(std::string_view reason) {
   return "Quorvane: Open File Error: " + std::string(reason) + "!";
 }
 
+std::string NotAnImage(std::string_view path, std::string_view reason) {
+  return "Quorvane: " + std::string(path) +
+         " is not an image this tool handles: " + std::string(reason) + ".";
+}
+
+std::string NamesTaken(const std::vector<std::string>& names, std::string_view directory) {
+  std::string text = "Quorvane: " + std::string(directory) + " holds ";
+  text += names.size() == 1 ? "a file" : std::to_string(names.size()) + " files";
+  text += " of the same name" + std::string(names.size() == 1 ? "" : "s") + " already:";
+  for (const std::string& name : names)
+    text += " " + name;
+  return text + ".";
+}
+
+std::string Extracted(size_t count, std::string_view directory) {
+  return "Quorvane: " + std::to_string(count) + " files written into " + std::string(directory) +
+         ".";
+}
+
 std::string Succeeded(std::string_view merged_name, std::string_view download_name) {
   return "Quorvanex: Succeed!  [ Create File: " + std::string(merged_name) + ", " +
          std::string(download_name) + "]";

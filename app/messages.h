@@ -86,6 +86,11 @@ std::string RegionWouldBeLost(std::string_view what);
 // A chosen picture larger than any logo.
 std::string PictureTooLarge(std::string_view reason);
 
+// The commands that look into images and take them apart.
+std::string NotAnImage(std::string_view path, std::string_view reason);
+std::string NamesTaken(const std::vector<std::string>& names, std::string_view directory);
+std::string Extracted(size_t count, std::string_view directory);
+
 // Start made both files (a job opened from a flash image) or the download file alone.
 std::string Succeeded(std::string_view merged_name, std::string_view download_name);
 std::string Succeeded(std::string_view download_name);

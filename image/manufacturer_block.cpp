@@ -139,6 +139,20 @@ uint32_t BlockCrcInImage(std::span<const uint8_t> image, const VariantLayout& la
   return CrcOverRange(kCrc32Initial, image, layout.manufacturer_offset, kBlockCrcOffset);
 }
 
+const char* RegionStateName(RegionState state) {
+  switch (state) {
+    case RegionState::kMatches:
+      return "matches";
+    case RegionState::kDiffers:
+      return "differs";
+    case RegionState::kNotChecked:
+      return "not checked";
+    case RegionState::kOutside:
+      break;
+  }
+  return "outside";
+}
+
 std::vector<RegionCheck> CheckRegions(std::span<const uint8_t> image, const VariantLayout& layout,
                                       const ManufacturerBlock& block) {
   std::vector<RegionCheck> checks;

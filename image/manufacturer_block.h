@@ -77,6 +77,9 @@ enum class RegionState {
   kOutside,     // the region does not lie wholly inside an image of this variant
 };
 
+// "matches", "differs", "not checked" or "outside".
+const char* RegionStateName(RegionState state);
+
 struct RegionCheck {
   int index;
   RegionState state;

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/image_file.h"
+
+// What differs between two images of one variant, part by part: what a build changed, or what
+// tells two boxes' firmware apart.
+namespace qv {
+
+enum class PartChange { kUnchanged, kChanged, kAdded, kRemoved };
+
+struct PartitionDifference {
+  std::string name;  // as the directory holds it (shown escaped)
+  PartChange change;
+  std::optional<uint32_t> old_length, new_length;
+  std::optional<uint32_t> old_crc, new_crc;  // CRC-32 of the partition's bytes
+};
+
+// A text that differs: the model id, an HTTP setting, an identity field.
+struct TextDifference {
+  std::string what;
+  std::string old_text, new_text;
+};
+
+struct RegionDifference {
+  int index;
+  std::string old_record, new_record;  // tag, start, length, flag and CRC, as info shows them
+};
+
+struct ImageDifference {
+  Variant variant;
+  std::vector<PartitionDifference> partitions;  // every partition, unchanged ones included
+  std::vector<TextDifference> texts;            // only those that differ
+  std::vector<RegionDifference> regions;        // only those that differ
+  bool region_count_differs = false;
+  bool Equal() const;
+};
+
+// Compares two images part by part. Partitions are matched by name, the n-th of a name in one
+// with the n-th of that name in the other. Fails when the images are of different variants.
+[[nodiscard]] Result<ImageDifference> CompareImages(const FlashImage& a, const FlashImage& b);
+
+}  // namespace qv
