@@ -12,14 +12,29 @@
 
 #include "download/crc32.h"
 #include "platform/file.h"
-#include "platform/pending_file.h"
 #include "platform/hex.h"
 #include "platform/io_error.h"
 #include "platform/little_endian.h"
+#include "platform/pending_file.h"
 
 namespace qv {
 
 namespace {
+
+// What a failed decompression of a sector data payload says of it.
+std::string DecompressionProblem(int status) {
+  switch (status) {
+    case LZO_E_OUTPUT_OVERRUN:
+      return "its data decompresses to more than " + std::to_string(kRecordLimit) + " bytes";
+    case LZO_E_INPUT_NOT_CONSUMED:
+      return "its compressed data goes on after the end-of-stream marker";
+    case LZO_E_INPUT_OVERRUN:
+      return "its compressed data ends before the end-of-stream marker";
+    default:
+      return "its compressed data is not a valid LZO1X stream (error " + std::to_string(status) +
+             ")";
+  }
+}
 
 // Walks the records of one download file and places its data blocks into the image.
 class DownloadReader {
@@ -111,20 +126,6 @@ class DownloadReader {
     return -1;
   }
 
-  static std::string DecompressionProblem(int status) {
-    switch (status) {
-      case LZO_E_OUTPUT_OVERRUN:
-        return "its data decompresses to more than " + std::to_string(kRecordLimit) + " bytes";
-      case LZO_E_INPUT_NOT_CONSUMED:
-        return "its compressed data goes on after the end-of-stream marker";
-      case LZO_E_INPUT_OVERRUN:
-        return "its compressed data ends before the end-of-stream marker";
-      default:
-        return "its compressed data is not a valid LZO1X stream (error " + std::to_string(status) +
-               ")";
-    }
-  }
-
   std::span<const uint8_t> input_;
   Variant variant_;
   std::vector<uint8_t>& image_;  // room for a whole window past the last block's offset
@@ -208,7 +209,237 @@ bool PlaceSectorsInParallel(std::span<const uint8_t> input, Variant variant,
   return true;
 }
 
+// The record that belongs at `slot` of a download file's stream: slot 0 holds the download
+// header record, slot 2n + 1 the sector header record of sector n, slot 2n + 2 its sector
+// data record.
+std::string SlotName(int slot) {
+  if (slot == 0) return FormatOf(RecordType::kHeader).name;
+  const RecordType type = slot % 2 == 1 ? RecordType::kSectorHeader : RecordType::kSectorData;
+  return std::string(FormatOf(type).name) + " of sector " + std::to_string((slot - 1) / 2);
+}
+
+void AddProblem(DownloadRecord& record, const std::string& text) {
+  if (!record.problem.empty()) record.problem += "; ";
+  record.problem += text;
+}
+
+// Lists the records of one download file, framing each by its own tag and length field, so
+// that a fault in one record hides nothing of those after it.
+class RecordWalk {
+ public:
+  RecordWalk(std::span<const uint8_t> input, Variant variant, int64_t file_size)
+      : input_(input),
+        variant_(variant),
+        file_size_(std::max<int64_t>(file_size, Size())),
+        pairs_(BlockCount(variant)),
+        stream_slots_(1 + 2 * pairs_),
+        image_end_(int64_t{ErasedBlockCount(variant)} * kBlockSize),
+        data_(kRecordLimit) {}
+
+  DownloadListing Run() {
+    EnsureLzoReady();
+    int64_t position = 0;
+    while (position < Size()) {
+      const bool in_stream = slot_ < stream_slots_;
+      if (listing_.records.size() >= size_t(stream_slots_ + kMostRecordsBeyondStream)) {
+        Find(DownloadFindingKind::kTooManyRecords, position,
+             "the walk stops after " + std::to_string(listing_.records.size()) +
+                 " records, at offset " + Hex(position) + "; the " +
+                 std::to_string(file_size_ - position) + " bytes from there are not listed");
+        broken_ = true;
+        break;
+      }
+      const RecordFormat* format = FormatOfTag(input_[position]);
+      if (!format) {
+        if (in_stream) {
+          Find(DownloadFindingKind::kNoRecord, position,
+               "the byte " + Hex(input_[position]) + " at offset " + Hex(position) +
+                   " begins no record where the " + SlotName(slot_) + " should begin; the " +
+                   std::to_string(file_size_ - position) + " bytes from there cannot be read");
+          broken_ = true;
+        }
+        break;
+      }
+      std::optional<int64_t> next = Frame(*format, position, in_stream);
+      if (!next) break;
+      position = *next;
+    }
+    if (!broken_ && slot_ < stream_slots_) {
+      Find(DownloadFindingKind::kCutShort, position,
+           "the file ends at offset " + Hex(position) + " where the " + SlotName(slot_) +
+               " should begin");
+    }
+    if (beyond_ > 0) {
+      Find(DownloadFindingKind::kSectorsBeyondVariant, listing_.stream_end,
+           std::to_string(beyond_) + " records follow the last of the variant's " +
+               std::to_string(pairs_) + " sector pairs, from offset " + Hex(listing_.stream_end) +
+               " to " + Hex(listing_.walk_end));
+    }
+    if (!broken_ && listing_.walk_end < file_size_) {
+      Find(DownloadFindingKind::kDataAfterStream, listing_.walk_end,
+           std::to_string(file_size_ - listing_.walk_end) +
+               " bytes that are no record follow the last record, from offset " +
+               Hex(listing_.walk_end));
+    }
+    CheckTotalSize();
+    return std::move(listing_);
+  }
+
+ private:
+  int64_t Size() const { return static_cast<int64_t>(input_.size()); }
+  std::string End() const {
+    return Size() < file_size_ ? "the end of the bytes a conversion looks at"
+                               : "the end of the file";
+  }
+
+  void Find(DownloadFindingKind kind, int64_t offset, std::string text) {
+    listing_.findings.push_back({kind, offset, std::move(text)});
+  }
+
+  // Frames the record at `position`, lists it, and returns where the next one begins; nothing
+  // when the record is not all there, which ends the walk.
+  std::optional<int64_t> Frame(const RecordFormat& format, int64_t position, bool in_stream) {
+    const std::string which = std::string(format.name) + " at offset " + Hex(position);
+    const int64_t payload_at = position + 1 + format.length_width;
+    if (payload_at > Size()) {
+      if (in_stream) Cut(position, End() + " lies inside the length field of the " + which);
+      return std::nullopt;
+    }
+    const uint32_t length =
+        static_cast<uint32_t>(ReadLe(&input_[position + 1], format.length_width));
+    const int64_t end = payload_at + length;
+    if (end > Size()) {
+      if (in_stream) {
+        Cut(position, "the " + which + " runs past " + End() + ": its length field gives " +
+                          Hex(length) + " bytes, " + std::to_string(Size() - payload_at) +
+                          " are left");
+      }
+      return std::nullopt;
+    }
+
+    DownloadRecord record{position, format.type, -1, length, false, std::nullopt, {}};
+    TakeSlot(record);
+    if (length < 4) {
+      AddProblem(record, "its length field of " + std::to_string(length) +
+                             " is below 4, which leaves no room for its CRC");
+    } else {
+      const std::span<const uint8_t> payload = input_.subspan(payload_at, length - 4);
+      const uint32_t computed = Crc32Update(kCrc32Initial, payload);
+      const uint32_t stored = ReadLe32(&input_[payload_at + length - 4]);
+      record.crc_ok = computed == stored;
+      if (!record.crc_ok) {
+        AddProblem(record, "its CRC is " + Hex(stored) + " but its payload gives " + Hex(computed));
+      }
+      if (payload.size() > kRecordLimit) {
+        AddProblem(record, "its payload of " + std::to_string(payload.size()) +
+                               " bytes is more than the limit of " + std::to_string(kRecordLimit));
+      } else if (format.type == RecordType::kHeader && payload.size() != kHeaderPayloadSize) {
+        AddProblem(record, "its payload has " + std::to_string(payload.size()) + " bytes, not " +
+                               std::to_string(kHeaderPayloadSize));
+      } else if (format.type == RecordType::kSectorData && record.crc_ok) {
+        Decompress(record, payload);
+      }
+    }
+    listing_.records.push_back(std::move(record));
+    if (in_stream) {
+      listing_.stream_end = end;
+    } else {
+      ++beyond_;
+    }
+    listing_.walk_end = end;
+    return end;
+  }
+
+  void Cut(int64_t offset, std::string text) {
+    Find(DownloadFindingKind::kCutShort, offset, std::move(text));
+    broken_ = true;
+  }
+
+  // Gives the record the place in the stream that its type takes next: a sector header record
+  // opens the next sector pair, a sector data record completes the open one (or the next). A
+  // record that skips a place, or a second download header record, is out of its order.
+  void TakeSlot(DownloadRecord& record) {
+    if (record.type == RecordType::kHeader) {
+      if (slot_ == 0) {
+        slot_ = 1;
+      } else {
+        AddProblem(record,
+                   "a second download header record, where the " + SlotName(slot_) + " should be");
+      }
+      return;
+    }
+    const int parity = record.type == RecordType::kSectorHeader ? 1 : 0;
+    int slot = std::max(slot_, 1);
+    if (slot % 2 != parity) ++slot;
+    if (slot != slot_) AddProblem(record, "it stands where the " + SlotName(slot_) + " should be");
+    record.sector = (slot - 1) / 2;
+    slot_ = slot + 1;
+  }
+
+  // Decompresses a sector data payload as a conversion would, to learn how far it reaches.
+  void Decompress(DownloadRecord& record, std::span<const uint8_t> payload) {
+    lzo_uint produced = kRecordLimit;
+    const int status =
+        lzo1x_decompress_safe(payload.data(), payload.size(), data_.data(), &produced, nullptr);
+    if (status != LZO_E_OK) {
+      AddProblem(record, DecompressionProblem(status));
+      return;
+    }
+    record.data_size = static_cast<uint32_t>(produced);
+    if (record.sector >= pairs_) return;
+    const int64_t at = BlockFileOffset(variant_, static_cast<uint8_t>(record.sector));
+    const uint32_t sector_size = BlockSize(variant_, record.sector);
+    const std::string sector = "sector " + std::to_string(record.sector);
+    if (at + static_cast<int64_t>(produced) > image_end_) {
+      Find(DownloadFindingKind::kSectorPastImage, record.offset,
+           "the data of " + sector + " decompresses to " + Hex(produced) +
+               " bytes, which placed at file offset " + Hex(at) + " reach past the end of the " +
+               Hex(image_end_) + "-byte image");
+    } else if (produced > sector_size) {
+      Find(DownloadFindingKind::kSectorPastItsSector, record.offset,
+           "the data of " + sector + " decompresses to " + Hex(produced) +
+               " bytes, more than the " + Hex(sector_size) +
+               " bytes of its sector: the rest lands on the sector after it");
+    }
+  }
+
+  // TRANS_TOTAL_SIZE of a sound download header record is the size of the whole file.
+  void CheckTotalSize() {
+    if (listing_.records.empty()) return;
+    const DownloadRecord& header = listing_.records.front();
+    if (header.type != RecordType::kHeader || !header.problem.empty()) return;
+    const uint32_t total = ReadLe24(&input_[kTotalSizeOffset]);
+    if (total != file_size_) {
+      Find(DownloadFindingKind::kTotalSizeDiffers, kTotalSizeOffset,
+           "the download header gives the file's size (TRANS_TOTAL_SIZE) as " + Hex(total) +
+               "; the file has " + Hex(file_size_) + " bytes");
+    }
+  }
+
+  std::span<const uint8_t> input_;
+  Variant variant_;
+  int64_t file_size_;
+  int pairs_;
+  int stream_slots_;
+  int64_t image_end_;
+  std::vector<uint8_t> data_;  // one sector's decompressed data
+  int slot_ = 0;               // the place in the stream that the next record takes
+  int beyond_ = 0;             // records listed past the variant's stream
+  bool broken_ = false;        // the stream stopped before its end: cut short or not records
+  DownloadListing listing_;
+};
+
 }  // namespace
+
+bool DownloadListing::Sound() const {
+  return findings.empty() && std::all_of(records.begin(), records.end(),
+                                         [](const DownloadRecord& r) { return r.problem.empty(); });
+}
+
+DownloadListing ListDownloadRecords(std::span<const uint8_t> download, Variant variant,
+                                    int64_t file_size) {
+  return RecordWalk(download, variant, file_size).Run();
+}
 
 size_t DownloadInputBound(Variant variant) {
   const size_t pairs = static_cast<size_t>(BlockCount(variant));

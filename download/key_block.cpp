@@ -53,4 +53,48 @@ Result<std::vector<uint8_t>> CompressKeyBlock(std::span<const uint8_t> key_file)
   return block;
 }
 
+Result<std::vector<uint8_t>> DecompressKeyBlock(std::span<const uint8_t> block) {
+  if (block.size() < kKeyStreamOffset) {
+    return Fail("key block", 0,
+                "the key block has " + std::to_string(block.size()) + " bytes, fewer than the " +
+                    std::to_string(kKeyStreamOffset) + " of its head");
+  }
+  const uint32_t length = ReadLe32(&block[kKeyStreamLengthOffset]);
+  if (length > block.size() - kKeyStreamOffset) {
+    return Fail("stream length", kKeyStreamLengthOffset,
+                "the key block's stream length of " + std::to_string(length) +
+                    " bytes runs past the end of the block, which holds " +
+                    std::to_string(block.size() - kKeyStreamOffset) + " after its head");
+  }
+  EnsureLzoReady();
+  std::vector<uint8_t> key(kKeyDataSize);
+  lzo_uint produced = key.size();
+  const int status =
+      lzo1x_decompress_safe(&block[kKeyStreamOffset], length, key.data(), &produced, nullptr);
+  switch (status) {
+    case LZO_E_OK:
+      break;
+    case LZO_E_OUTPUT_OVERRUN:
+      return Fail("key stream", kKeyStreamOffset,
+                  "the key block's stream decompresses to more than " +
+                      std::to_string(kKeyDataSize) + " bytes");
+    case LZO_E_INPUT_NOT_CONSUMED:
+      return Fail("key stream", kKeyStreamOffset,
+                  "the key block's stream goes on after its end-of-stream marker");
+    case LZO_E_INPUT_OVERRUN:
+      return Fail("key stream", kKeyStreamOffset,
+                  "the key block's stream ends before its end-of-stream marker");
+    default:
+      return Fail("key stream", kKeyStreamOffset,
+                  "the key block's stream is not a valid LZO1X stream (error " +
+                      std::to_string(status) + ")");
+  }
+  if (produced != kKeyDataSize) {
+    return Fail("key stream", kKeyStreamOffset,
+                "the key block's stream decompresses to " + std::to_string(produced) +
+                    " bytes, not " + std::to_string(kKeyDataSize));
+  }
+  return key;
+}
+
 }  // namespace qv

@@ -38,4 +38,10 @@ bool HasKeyBlockFlag(std::span<const uint8_t> key_file);
 // or the stream does not fit into the block after its head (65,449 bytes or more).
 [[nodiscard]] Result<std::vector<uint8_t>> CompressKeyBlock(std::span<const uint8_t> key_file);
 
+// The key data a compressed key block holds: the LZO1X stream at offset 88, of the length at
+// offset 84, decompressed; always 65,536 bytes. Fails, saying where, for bytes too few for the
+// block's head, a length that runs past the block, and a stream that is not a sound LZO1X stream
+// of exactly 65,536 bytes. The flag at offset 80 is not looked at (HasKeyBlockFlag does that).
+[[nodiscard]] Result<std::vector<uint8_t>> DecompressKeyBlock(std::span<const uint8_t> block);
+
 }  // namespace qv

@@ -330,5 +330,293 @@ TEST(ConvertDownload, MissingInputFailsWithAnErasedOutput) {
   EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
+// ---------------------------------------------------------------------------------------------
+// The record listing: every record with its verdict, and what the file holds besides them.
+
+// The listing of bytes that are the whole file. The bytes are copied into a buffer of their own
+// size, so that a read past them is a read past a heap block, which the sanitizers report.
+DownloadListing ListWhole(std::span<const uint8_t> download, Variant variant) {
+  std::vector<uint8_t> exact(download.begin(), download.end());
+  return ListDownloadRecords(exact, variant, static_cast<int64_t>(exact.size()));
+}
+
+std::vector<DownloadFindingKind> KindsOf(const DownloadListing& listing) {
+  std::vector<DownloadFindingKind> kinds;
+  for (const DownloadFinding& finding : listing.findings)
+    kinds.push_back(finding.kind);
+  return kinds;
+}
+
+// The records with a problem, by their index in the listing.
+std::vector<size_t> FaultyRecords(const DownloadListing& listing) {
+  std::vector<size_t> faulty;
+  for (size_t i = 0; i < listing.records.size(); ++i) {
+    if (!listing.records[i].problem.empty()) faulty.push_back(i);
+  }
+  return faulty;
+}
+
+// A conversion fails exactly when the listing finds a faulty record or a stream that breaks off:
+// the listing adds findings of its own, never misses one of the conversion's.
+void ExpectAgreesWithConversion(std::span<const uint8_t> download, Variant variant,
+                                const DownloadListing& listing) {
+  std::vector<uint8_t> converted;
+  const bool converts = ConvertDownloadBytes(download, variant, converted).has_value();
+  bool breaks = !FaultyRecords(listing).empty();
+  for (const DownloadFinding& finding : listing.findings) {
+    breaks = breaks || finding.kind == DownloadFindingKind::kCutShort ||
+             finding.kind == DownloadFindingKind::kNoRecord;
+  }
+  EXPECT_EQ(converts, !breaks);
+}
+
+class ListsEveryVariant : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(ListsEveryVariant, SoundFileRecordByRecord) {
+  const Variant variant = GetParam();
+  std::vector<uint8_t> download;
+  if (LayoutOf(variant)) {
+    download = SampleOf(variant).download;
+  } else {
+    sample::DownloadSpec spec;
+    spec.variant = variant;
+    download =
+        BuildDownload(sample::CodeLikeBytes(ErasedBlockCount(variant) * kBlockSize, 3), spec);
+  }
+  const DownloadListing listing = ListWhole(download, variant);
+  EXPECT_TRUE(listing.Sound());
+  EXPECT_TRUE(listing.findings.empty());
+  const std::vector<RecordPlace> places = LocateRecords(download);
+  ASSERT_EQ(listing.records.size(), places.size());
+  ASSERT_EQ(places.size(), size_t(1 + 2 * BlockCount(variant)));
+  for (size_t i = 0; i < places.size(); ++i) {
+    const DownloadRecord& record = listing.records[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(record.offset, int64_t(places[i].offset));
+    EXPECT_EQ(record.length, places[i].length);
+    EXPECT_EQ(FormatOf(record.type).tag, places[i].tag);
+    EXPECT_EQ(record.sector, i == 0 ? -1 : int(i - 1) / 2);
+    EXPECT_TRUE(record.crc_ok);
+    if (record.type == RecordType::kSectorData) {
+      EXPECT_EQ(record.data_size, BlockSize(variant, record.sector));
+    } else {
+      EXPECT_FALSE(record.data_size);
+    }
+  }
+  EXPECT_EQ(listing.stream_end, int64_t(download.size()));
+  EXPECT_EQ(listing.walk_end, int64_t(download.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, ListsEveryVariant,
+                         ::testing::Values(kKeyDownload, kDefaultDownload, kAppImage, kAllImage,
+                                           kFullImage),
+                         testing::VariantParamName());
+
+// Cut at every record boundary and inside every part of a record: the records before the cut
+// are listed sound, the cut is the one finding, and nothing past the bytes is read.
+TEST(ListDownloadRecords, TruncationAtEveryRecordBoundaryAndInsideRecords) {
+  const std::vector<uint8_t>& whole = SampleOf(kAppImage).download;
+  const std::vector<RecordPlace> places = LocateRecords(whole);
+  std::vector<size_t> cuts;
+  for (const RecordPlace& place : places) {
+    cuts.push_back(place.offset);
+    cuts.push_back(place.offset + 1);
+    cuts.push_back(place.payload_offset());
+    cuts.push_back(place.payload_offset() + (place.length - 4) / 2);
+    cuts.push_back(place.crc_offset() + 3);
+  }
+  for (size_t cut : cuts) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    const DownloadListing listing = ListWhole(std::span(whole).first(cut), kAppImage);
+    // A whole header still gives the size of the whole file.
+    std::vector<DownloadFindingKind> expected = {DownloadFindingKind::kCutShort};
+    if (cut >= kHeaderRecordSize) expected.push_back(DownloadFindingKind::kTotalSizeDiffers);
+    ASSERT_EQ(KindsOf(listing), expected);
+    const size_t whole_records =
+        size_t(std::count_if(places.begin(), places.end(),
+                             [&](const RecordPlace& place) { return place.end() <= cut; }));
+    EXPECT_EQ(listing.records.size(), whole_records);
+    // The finding names the record that is missing or cut, where it begins.
+    EXPECT_EQ(listing.findings[0].offset, int64_t(places[whole_records].offset))
+        << listing.findings[0].text;
+    EXPECT_TRUE(FaultyRecords(listing).empty());
+    EXPECT_FALSE(listing.Sound());
+    ExpectAgreesWithConversion(std::span(whole).first(cut), kAppImage, listing);
+  }
+}
+
+TEST(ListDownloadRecords, AFlippedCrcMarksItsRecordAndTheWalkGoesOn) {
+  const std::vector<uint8_t>& good = SampleOf(kAppImage).download;
+  const std::vector<RecordPlace> places = LocateRecords(good);
+  // A payload byte of sector 7's data, the stored CRC of sector 30's header, the header's CRC.
+  const std::pair<size_t, size_t> flips[] = {
+      {2 + 2 * 7, places[2 + 2 * 7].payload_offset() + 100},
+      {1 + 2 * 30, places[1 + 2 * 30].crc_offset() + 1},
+      {0, places[0].crc_offset()},
+  };
+  for (auto [index, at] : flips) {
+    SCOPED_TRACE("record " + std::to_string(index));
+    std::vector<uint8_t> download = good;
+    download[at] ^= 0x10;
+    const DownloadListing listing = ListWhole(download, kAppImage);
+    ASSERT_EQ(listing.records.size(), places.size());
+    EXPECT_EQ(FaultyRecords(listing), std::vector{index});
+    EXPECT_FALSE(listing.records[index].crc_ok);
+    EXPECT_NE(listing.records[index].problem.find("its CRC is"), std::string::npos);
+    EXPECT_FALSE(listing.records[index].data_size);  // damaged data is not decompressed
+    // A header with a false CRC says nothing of the file's size.
+    EXPECT_TRUE(listing.findings.empty());
+    ExpectAgreesWithConversion(download, kAppImage, listing);
+  }
+}
+
+TEST(ListDownloadRecords, TrailingDataAndSurplusPairsAreFindings) {
+  const std::vector<uint8_t>& good = SampleOf(kAppImage).download;
+  const std::vector<RecordPlace> places = LocateRecords(good);
+  const int64_t size = int64_t(good.size());
+
+  // Bytes that are no record after the last one, also when they begin with a record's tag.
+  for (std::vector<uint8_t> tail :
+       {std::vector<uint8_t>(10, 0), std::vector<uint8_t>{0x33, 0x20, 0x00}}) {
+    std::vector<uint8_t> download = good;
+    download.insert(download.end(), tail.begin(), tail.end());
+    const DownloadListing listing = ListWhole(download, kAppImage);
+    EXPECT_EQ(KindsOf(listing), (std::vector{DownloadFindingKind::kDataAfterStream,
+                                             DownloadFindingKind::kTotalSizeDiffers}));
+    EXPECT_EQ(listing.findings[0].offset, size);
+    EXPECT_EQ(listing.stream_end, size);
+    EXPECT_TRUE(FaultyRecords(listing).empty());
+  }
+  // The bytes held end at the input bound; the file goes on past them.
+  DownloadListing listing = ListDownloadRecords(good, kAppImage, size + 0x100000);
+  EXPECT_EQ(KindsOf(listing), (std::vector{DownloadFindingKind::kDataAfterStream,
+                                           DownloadFindingKind::kTotalSizeDiffers}));
+  EXPECT_NE(listing.findings[0].text.find("1048576 bytes"), std::string::npos)
+      << listing.findings[0].text;
+
+  // Two more copies of sector pair 0: listed, as sectors past the variant's, which the
+  // conversion ignores.
+  std::vector<uint8_t> download = good;
+  for (int copy = 0; copy < 2; ++copy)
+    download.insert(download.end(), good.begin() + places[1].offset,
+                    good.begin() + places[2].end());
+  listing = ListWhole(download, kAppImage);
+  EXPECT_EQ(KindsOf(listing), (std::vector{DownloadFindingKind::kSectorsBeyondVariant,
+                                           DownloadFindingKind::kTotalSizeDiffers}));
+  ASSERT_EQ(listing.records.size(), places.size() + 4);
+  EXPECT_EQ(listing.records.back().sector, 103);
+  EXPECT_TRUE(FaultyRecords(listing).empty());
+  EXPECT_EQ(listing.stream_end, size);
+  EXPECT_EQ(listing.walk_end, int64_t(download.size()));
+  ExpectAgreesWithConversion(download, kAppImage, listing);
+
+  // Endless surplus records are listed up to a bound.
+  download = good;
+  for (int copy = 0; copy < 100; ++copy)
+    download.insert(download.end(), good.begin() + places[1].offset,
+                    good.begin() + places[1].end());
+  listing = ListWhole(download, kAppImage);
+  EXPECT_EQ(listing.records.size(), places.size() + kMostRecordsBeyondStream);
+  EXPECT_EQ(KindsOf(listing)[0], DownloadFindingKind::kTooManyRecords);
+}
+
+TEST(ListDownloadRecords, SectorsThatDecompressPastTheirSectorOrTheImage) {
+  // Default database downloads: four 64 KiB sectors, an image of 0x40000 bytes.
+  std::vector<uint8_t> download;
+  AppendRecord(download, kHeaderTag, 2, std::vector<uint8_t>(kHeaderPayloadSize, 0));
+  for (uint32_t length : {0x10010u, 0x10000u, 0x100u, 0x10020u}) {
+    AppendRecord(download, kSectorHeaderTag, 1, std::vector<uint8_t>(20, 0));
+    AppendRecord(download, kSectorDataTag, 3, Compress(std::vector<uint8_t>(length, 0x5A)));
+  }
+  WriteLe24(&download[kTotalSizeOffset], uint32_t(download.size()));
+  WriteLe32(&download[kHeaderCrcOffset], Crc32(&download[3], kHeaderPayloadSize));
+  const DownloadListing listing = ListWhole(download, kDefaultDownload);
+  EXPECT_EQ(KindsOf(listing), (std::vector{DownloadFindingKind::kSectorPastItsSector,
+                                           DownloadFindingKind::kSectorPastImage}));
+  EXPECT_EQ(listing.findings[0].offset, listing.records[2].offset);
+  EXPECT_NE(listing.findings[1].text.find("sector 3"), std::string::npos);
+  EXPECT_EQ(listing.records[6].data_size, 0x100u);  // shorter than its sector: no finding
+  EXPECT_TRUE(FaultyRecords(listing).empty());
+  ExpectAgreesWithConversion(download, kDefaultDownload, listing);
+}
+
+TEST(ListDownloadRecords, RecordsOutOfTheirOrderAndBytesThatAreNoRecord) {
+  const std::vector<uint8_t>& good = SampleOf(kAppImage).download;
+  const std::vector<RecordPlace> places = LocateRecords(good);
+
+  // Sector 5 without its header record: its data stands where the header belongs, and every
+  // record after it is in place again.
+  std::vector<uint8_t> download = good;
+  download.erase(download.begin() + places[1 + 2 * 5].offset,
+                 download.begin() + places[1 + 2 * 5].end());
+  DownloadListing listing = ListWhole(download, kAppImage);
+  ASSERT_EQ(listing.records.size(), places.size() - 1);
+  EXPECT_EQ(FaultyRecords(listing), std::vector<size_t>{1 + 2 * 5});
+  EXPECT_EQ(listing.records[1 + 2 * 5].sector, 5);
+  EXPECT_NE(listing.records[1 + 2 * 5].problem.find("where the sector header record of sector 5"),
+            std::string::npos);
+  EXPECT_EQ(listing.records.back().sector, 101);
+  EXPECT_EQ(KindsOf(listing), std::vector{DownloadFindingKind::kTotalSizeDiffers});
+  ExpectAgreesWithConversion(download, kAppImage, listing);
+
+  // A second download header record takes no sector's place.
+  download = good;
+  download.insert(download.begin() + places[3].offset, good.begin(),
+                  good.begin() + places[0].end());
+  listing = ListWhole(download, kAppImage);
+  EXPECT_EQ(FaultyRecords(listing), std::vector<size_t>{3});
+  EXPECT_EQ(listing.records.size(), places.size() + 1);
+  ExpectAgreesWithConversion(download, kAppImage, listing);
+
+  // A tag of no record where sector 9's header should begin ends the walk there.
+  download = good;
+  download[places[1 + 2 * 9].offset] = 0x44;
+  listing = ListWhole(download, kAppImage);
+  EXPECT_EQ(KindsOf(listing)[0], DownloadFindingKind::kNoRecord);
+  EXPECT_EQ(listing.findings[0].offset, int64_t(places[1 + 2 * 9].offset));
+  EXPECT_EQ(listing.records.size(), size_t(1 + 2 * 9));
+  ExpectAgreesWithConversion(download, kAppImage, listing);
+}
+
+TEST(ListDownloadRecords, LengthFieldsAndHeaderFields) {
+  const std::vector<uint8_t>& good = SampleOf(kAppImage).download;
+  const std::vector<RecordPlace> places = LocateRecords(good);
+
+  // A sector header record whose length field is 2: framed by it, and the walk goes on from
+  // where that length ends, which is no record.
+  std::vector<uint8_t> download = good;
+  download[places[3].offset + 1] = 2;
+  DownloadListing listing = ListWhole(download, kAppImage);
+  ASSERT_GE(listing.records.size(), 4u);
+  EXPECT_NE(listing.records[3].problem.find("below 4"), std::string::npos);
+  EXPECT_FALSE(listing.Sound());
+  ExpectAgreesWithConversion(download, kAppImage, listing);
+
+  // A sector data record's length past the end of the file.
+  download = good;
+  WriteLe24(&download[places[4].offset + 1], 0xFFFFFF);
+  listing = ListWhole(download, kAppImage);
+  EXPECT_EQ(KindsOf(listing)[0], DownloadFindingKind::kCutShort);
+  EXPECT_EQ(listing.records.size(), 4u);
+  ExpectAgreesWithConversion(download, kAppImage, listing);
+
+  // A header whose total size is not the file's, with its CRC made to match.
+  download = good;
+  WriteLe24(&download[kTotalSizeOffset], uint32_t(download.size() + 1));
+  WriteLe32(&download[kHeaderCrcOffset], Crc32(&download[3], kHeaderPayloadSize));
+  listing = ListWhole(download, kAppImage);
+  EXPECT_EQ(KindsOf(listing), std::vector{DownloadFindingKind::kTotalSizeDiffers});
+  EXPECT_TRUE(FaultyRecords(listing).empty());
+
+  // A header of 71 bytes is no header the loader reads.
+  download = good;
+  download.erase(download.begin() + 3 + 70);
+  WriteLe16(&download[1], kHeaderPayloadSize - 1 + 4);
+  WriteLe32(&download[3 + 71], Crc32(&download[3], kHeaderPayloadSize - 1));
+  listing = ListWhole(download, kAppImage);
+  EXPECT_EQ(FaultyRecords(listing), std::vector<size_t>{0});
+  EXPECT_NE(listing.records[0].problem.find("not 72"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace qv

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <tuple>
 
 #include "download/download_file.h"
 #include "platform/little_endian.h"
@@ -132,6 +133,72 @@ TEST(HasKeyBlockFlag, TheValueAtOffset80IsOne) {
   head.pop_back();
   EXPECT_FALSE(HasKeyBlockFlag(head));
   EXPECT_FALSE(HasKeyBlockFlag({}));
+}
+
+// A key block that carries `stream` as its stream, with its length.
+std::vector<uint8_t> BlockWithStream(const std::vector<uint8_t>& stream) {
+  std::vector<uint8_t> block(kKeyBlockSize, 0xFF);
+  WriteLe32(&block[kKeyBlockFlagOffset], kKeyBlockFlag);
+  WriteLe32(&block[kKeyStreamLengthOffset], static_cast<uint32_t>(stream.size()));
+  std::copy(stream.begin(), stream.end(), block.begin() + kKeyStreamOffset);
+  return block;
+}
+
+std::vector<uint8_t> StreamOf(const std::vector<uint8_t>& data) {
+  EnsureLzoReady();
+  std::vector<uint8_t> work(LZO1X_1_MEM_COMPRESS);
+  std::vector<uint8_t> stream(data.size() + data.size() / 16 + 67);
+  lzo_uint length = 0;
+  lzo1x_1_compress(data.data(), data.size(), stream.data(), &length, work.data());
+  stream.resize(length);
+  return stream;
+}
+
+TEST(DecompressKeyBlock, GivesBackTheKeyDataOfEveryCompressedBlock) {
+  for (const std::vector<uint8_t>& key : {sample::CodeLikeBytes(kKeyDataSize, 31),
+                                          sample::RandomBytes(300, 32), std::vector<uint8_t>{}}) {
+    Result<std::vector<uint8_t>> block = CompressKeyBlock(key);
+    ASSERT_TRUE(block) << block.error().text;
+    Result<std::vector<uint8_t>> data = DecompressKeyBlock(*block);
+    ASSERT_TRUE(data) << data.error().text;
+    EXPECT_TRUE(*data == KeyDataOf(*block));
+    EXPECT_TRUE(std::equal(key.begin(), key.end(), data->begin()));
+  }
+}
+
+TEST(DecompressKeyBlock, RefusesBlocksThatDoNotHoldExactly64KiBOfKeyData) {
+  const std::vector<uint8_t> key = sample::CodeLikeBytes(kKeyDataSize, 33);
+  const std::vector<uint8_t> stream = StreamOf(key);
+  ASSERT_TRUE(DecompressKeyBlock(BlockWithStream(stream)));
+
+  std::vector<uint8_t> cut_stream(stream.begin(), stream.end() - 1);
+  std::vector<uint8_t> longer_stream = stream;
+  longer_stream.push_back(0);
+  std::vector<uint8_t> past_the_block = BlockWithStream(stream);
+  WriteLe32(&past_the_block[kKeyStreamLengthOffset], kLongestKeyStream + 1);
+  std::vector<uint8_t> huge_length = BlockWithStream(stream);
+  WriteLe32(&huge_length[kKeyStreamLengthOffset], 0xFFFFFFFF);
+
+  const std::vector<std::tuple<std::string, std::vector<uint8_t>, std::string>> cases = {
+      {"head only", std::vector<uint8_t>(kKeyStreamOffset - 1, 0xFF), "fewer than the 88"},
+      {"length past the block", past_the_block, "runs past the end of the block"},
+      {"length 0xFFFFFFFF", huge_length, "runs past the end of the block"},
+      {"stream cut by a byte", BlockWithStream(cut_stream), "ends before"},
+      {"a byte after the stream", BlockWithStream(longer_stream), "goes on after"},
+      {"100 bytes of data", BlockWithStream(StreamOf(std::vector<uint8_t>(100, 1))),
+       "decompresses to 100 bytes, not 65536"},
+      {"more data than a key", BlockWithStream(StreamOf(sample::CodeLikeBytes(70000, 34))),
+       "more than 65536"},
+      {"no stream", BlockWithStream(sample::RandomBytes(5000, 35)), "stream"},
+      {"empty stream", BlockWithStream({}), "stream"},
+  };
+  for (const auto& [what, block, message] : cases) {
+    Result<std::vector<uint8_t>> data = DecompressKeyBlock(block);
+    ASSERT_FALSE(data) << what;
+    EXPECT_NE(data.error().text.find(message), std::string::npos)
+        << what << ": " << data.error().text;
+    EXPECT_GE(data.error().offset, 0) << what;
+  }
 }
 
 }  // namespace
