@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang-format
   clang libclang-rt-14-dev llvm
-  liblzo2-dev libjpeg62-turbo-dev libexpected-dev
+  liblzo2-dev libjpeg62-turbo-dev libpng-dev libmpeg2-4-dev libexpected-dev
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
