@@ -89,6 +89,10 @@ std::array<Button*, 6> TFormMain::JobButtons() {
   return {&SB_Start, &SB_Boot, &SB_Menu, &SB_Radio, &SB_Default, &SB_Key};
 }
 
+std::array<Preview*, 3> TFormMain::Previews() {
+  return {&I_Boot, &I_Menu, &I_Radio};
+}
+
 void TFormMain::ShowResetState() {
   for (Button* button : JobButtons())
     button->enabled = false;
@@ -99,8 +103,10 @@ void TFormMain::ShowResetState() {
     box->colour = BoxColour::kButtonFace;
     box->read_only = true;
   }
-  for (Preview* preview : {&I_Boot, &I_Menu, &I_Radio})
+  for (Preview* preview : Previews()) {
     preview->picture_path.clear();
+    preview->image_logo.reset();
+  }
   Caption = text::kWindowCaption;
 }
 
@@ -115,6 +121,9 @@ void TFormMain::ShowOpenedState() {
     box->colour = BoxColour::kWindow;
     box->read_only = false;
   }
+  // The previews show the image's own logos until a picture is chosen.
+  for (const LogoNames& logo : kLogos)
+    Previews()[static_cast<size_t>(logo.kind)]->image_logo = job_.ImageLogo(logo.kind);
 }
 
 void TFormMain::ShowBuiltState() {
@@ -151,10 +160,8 @@ void TFormMain::ChooseLogo(LogoKind kind) {
   if (!chosen) return;
   const size_t index = static_cast<size_t>(kind);
   ChoiceOutcome outcome = job_.ChooseLogo(kind, *chosen);
-  if (outcome.preview_loaded) {
-    std::array{&I_Boot, &I_Menu, &I_Radio}[index]->picture_path =
-        std::filesystem::absolute(*chosen).string();
-  }
+  if (outcome.preview_loaded)
+    Previews()[index]->picture_path = std::filesystem::absolute(*chosen).string();
   ui_.ControlsChanged();
   ShowMessages(outcome);
   if (outcome.path_shown)

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "app/job.h"
 #include "app/ui.h"
+#include "platform/bitmap.h"
 
 // The form model: every control of the main window as plain state, and the seven handlers,
 // which call the job service and show what it reports. A front end renders the controls and
@@ -39,10 +41,12 @@ struct Button : Control {
   bool enabled = true;
 };
 
-// A preview of a logo picture: the file it shows, or nothing.
+// A preview of a logo: the picture file chosen for it, or else the logo the opened image
+// carries, or nothing.
 struct Preview : Control {
   explicit Preview(const char* preview_name) : Control{preview_name} {}
   std::string picture_path;
+  std::optional<Bitmap> image_logo;  // shown while no picture is chosen
 };
 
 class TFormMain {
@@ -95,6 +99,7 @@ class TFormMain {
   std::array<EditBox*, 8> SettingBoxes();
   std::array<EditBox*, 6> PathBoxes();
   std::array<Button*, 6> JobButtons();  // enabled only in the opened state
+  std::array<Preview*, 3> Previews();   // boot, menu, radio
 
   const Job& job() const { return job_; }
 

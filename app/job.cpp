@@ -23,6 +23,7 @@ void Job::ClearJob() {
   merged_name_.clear();
   http_settings_ = {};
   logo_chosen_ = {};
+  image_logos_ = {};
   default_database_ = {};
   key_ = {};
   edits_ = {};

@@ -10,6 +10,7 @@
 #include "app/outcome.h"
 #include "image/flash_image.h"
 #include "image/settings.h"
+#include "platform/bitmap.h"
 #include "platform/job_directory.h"
 #include "platform/pending_file.h"
 #include "workfiles/logo_kind.h"
@@ -99,6 +100,12 @@ class Job {
   const HttpSettings& http_settings() const { return http_settings_; }
   bool Chosen(LogoKind kind) const { return logo_chosen_[static_cast<size_t>(kind)]; }
   bool Chosen(SourceKind kind) const { return SourceOf(kind).chosen; }
+  // The logo the opened image itself carries for `kind` (the still of the first partition
+  // that a picture chosen for it replaces), decoded when the image was opened; nothing when no
+  // image is open, the image has no such partition, or its still does not decode.
+  const std::optional<Bitmap>& ImageLogo(LogoKind kind) const {
+    return image_logos_[static_cast<size_t>(kind)];
+  }
   // The names Start gives its outputs: "<base>_Merge.bin" (kept for a flash image only) and
   // "<base>_Merge.dld".
   const std::string& merged_name() const { return merged_name_; }
@@ -119,6 +126,7 @@ class Job {
   void LetEventsThrough() const;
   Outcome OpenPicked(const std::string& path);
   void WriteOpenedWorkingFiles(Outcome& outcome);
+  void DecodeImageLogos();
   std::string HttpCfgPath() const;
   std::string ConvertedPath(SourceKind kind) const;
   // The steps of Start; each gives the outcome of a build it stops, or nothing to go on.
@@ -141,6 +149,7 @@ class Job {
   std::string merged_name_;
   HttpSettings http_settings_;
   std::array<bool, 3> logo_chosen_ = {};
+  std::array<std::optional<Bitmap>, 3> image_logos_;
   Source default_database_;
   Source key_;
   std::array<std::optional<std::string>, kSettingCount> edits_;

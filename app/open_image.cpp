@@ -1,6 +1,6 @@
 // Opening an image: the chosen flash image or download file is read once into the job's
-// image, its checksums are checked, and the working files are written into the job's own
-// directory.
+// image, its checksums are checked, its logo stills are decoded for the previews, and the
+// working files are written into the job's own directory.
 #include <filesystem>
 
 #include "app/image_file.h"
@@ -8,6 +8,7 @@
 #include "app/messages.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
+#include "workfiles/still_decoder.h"
 #include "workfiles/working_files.h"
 
 namespace qv {
@@ -68,6 +69,7 @@ Outcome Job::OpenPicked(const std::string& path) {
   image_ = std::move(*image);
   opened_flash_image_ = flash_image;
   LetEventsThrough();
+  DecodeImageLogos();
 
   Outcome outcome;
   WriteOpenedWorkingFiles(outcome);
@@ -86,6 +88,20 @@ void Job::WriteOpenedWorkingFiles(Outcome& outcome) {
     ini.assign(httpcfg->begin(), httpcfg->end());
   }
   http_settings_ = ReadHttpSettings(ini);
+}
+
+// The image's own logos, for the previews: a still that does not decode shows nothing.
+void Job::DecodeImageLogos() {
+  const PartitionDirectory& directory = image_->directory();
+  for (const LogoNames& logo : kLogos) {
+    std::optional<Bitmap>& decoded = image_logos_[static_cast<size_t>(logo.kind)];
+    decoded.reset();
+    for (int i = 0; i < directory.UsableCount(); ++i) {
+      if (!directory.entries[i].NameIs(logo.partition)) continue;
+      if (Result<Bitmap> still = DecodeStill(image_->Partition(i))) decoded = std::move(*still);
+      break;
+    }
+  }
 }
 
 }  // namespace qv

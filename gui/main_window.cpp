@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -10,6 +11,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cstring>
 
 #include "app/messages.h"
 #include "gui/artwork.h"
@@ -25,8 +27,11 @@ constexpr int kBannerHeight = 110;
 constexpr int kButtonStripHeight = 48;
 constexpr int kMainWidth = 602;
 constexpr int kMainHeight = kClientHeight - kBannerHeight - kButtonStripHeight;  // 372
-// No picture path: what a preview has shown before its first load.
+// What a preview shows, as the window keeps it to see when that changes: the chosen picture's
+// path, kShowsImageLogo for the image's own logo, empty for nothing, or kNotShown before the
+// first load.
 constexpr char kNotShown[] = "\n";
+constexpr char kShowsImageLogo[] = "\n<image logo>";
 
 QFont ArialPixels(int pixels, bool bold = false) {
   QFont font("Arial");
@@ -42,6 +47,16 @@ QFrame* LoweredPanel(QWidget* parent, const char* name, QRect geometry) {
   panel->setLineWidth(1);
   panel->setGeometry(geometry);
   return panel;
+}
+
+// A 24-bit bitmap (blue, green and red per pixel, top row first) as a picture; nothing for
+// another depth.
+QPixmap PixmapOf(const Bitmap& bitmap) {
+  if (bitmap.bits_per_pixel != 24 || bitmap.width <= 0 || bitmap.height <= 0) return QPixmap();
+  QImage image(bitmap.width, bitmap.height, QImage::Format_BGR888);
+  for (int32_t y = 0; y < bitmap.height; ++y)
+    std::memcpy(image.scanLine(y), bitmap.Row(y), static_cast<size_t>(bitmap.width) * 3);
+  return QPixmap::fromImage(image);
 }
 
 // "Name|*.a;*.b" as the toolkit writes filters: "Name (*.a *.b)".
@@ -258,11 +273,16 @@ void MainWindow::SyncFromModel() {
     widget->setEnabled(button->enabled);
   for (size_t i = 0; i < previews_.size(); ++i) {
     auto& [preview, label] = previews_[i];
-    if (shown_pictures_[i] == preview->picture_path) continue;
-    shown_pictures_[i] = preview->picture_path;
-    label->setPixmap(preview->picture_path.empty()
-                         ? QPixmap()
-                         : QPixmap(QString::fromStdString(preview->picture_path)));
+    // A chosen picture, else the image's own logo.
+    const std::string shown = !preview->picture_path.empty() ? preview->picture_path
+                              : preview->image_logo          ? kShowsImageLogo
+                                                             : "";
+    if (shown_pictures_[i] == shown) continue;
+    shown_pictures_[i] = shown;
+    label->setPixmap(!preview->picture_path.empty()
+                         ? QPixmap(QString::fromStdString(preview->picture_path))
+                     : preview->image_logo ? PixmapOf(*preview->image_logo)
+                                           : QPixmap());
   }
 }
 

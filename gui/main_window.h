@@ -63,7 +63,7 @@ class MainWindow : public QWidget, public Ui {
   std::vector<std::pair<EditBox*, QLineEdit*>> edits_;
   std::vector<std::pair<Button*, QAbstractButton*>> buttons_;
   std::vector<std::pair<Preview*, QLabel*>> previews_;
-  std::vector<std::string> shown_pictures_;
+  std::vector<std::string> shown_pictures_;  // what each preview shows (see SyncFromModel)
   std::unique_ptr<WaitBanner> banner_;
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Screenshots of the window in its three states (reset, opened, built), taken from the running
-# program on a virtual X server, into build/screenshots/.
+# Screenshots of the window in its three states (reset, opened with the image's own logos in
+# the previews, built), taken from the running program on a virtual X server, into
+# build/screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh

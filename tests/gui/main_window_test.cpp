@@ -14,15 +14,20 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "app/job.h"
 #include "download/download_file.h"
+#include "formatswitch/converter.h"
 #include "image/flash_image.h"
 #include "image/settings.h"
 #include "platform/file.h"
 #include "platform/ini_profile.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_images.h"
+#include "tests/support/test_pictures.h"
+#include "workfiles/parameter_files.h"
+#include "workfiles/still_decoder.h"
 
 namespace qv {
 namespace {
@@ -65,6 +70,75 @@ class Window : public ::testing::Test {
     WriteWholeFile(dir_.File(name), bytes);
     return dir_.File(name);
   }
+  // The boot, menu and radio stills of LogoSample, made by the tool's still converter from
+  // test pictures at both sizes; made once for all tests.
+  static const std::array<std::vector<uint8_t>, 3>& LogoStills() {
+    static const std::array<std::vector<uint8_t>, 3> stills = [] {
+      testing::TempDir dir;
+      WriteWholeFile(dir.File("PAL.par"),
+                     std::vector<uint8_t>(kPalParContent.begin(), kPalParContent.end()));
+      WriteWholeFile(dir.File("NTSC.par"),
+                     std::vector<uint8_t>(kNtscParContent.begin(), kNtscParContent.end()));
+      const std::pair<testing::PictureKind, int> pictures[] = {
+          {testing::PictureKind::kPhoto, 576},
+          {testing::PictureKind::kColourBars, 480},
+          {testing::PictureKind::kFlatLogo, 576}};
+      std::array<std::vector<uint8_t>, 3> made;
+      for (size_t i = 0; i < made.size(); ++i) {
+        SaveBitmap(testing::MakePicture(pictures[i].first, 720, pictures[i].second, 3),
+                   dir.File("logo.bmp"));
+        std::ostringstream messages;
+        EXPECT_TRUE(formatswitch::ConvertPicture("logo.bmp", dir.path(), messages))
+            << messages.str();
+        made[i] = ReadWholeFile(dir.File("logo.m2v"));
+      }
+      return made;
+    }();
+    return stills;
+  }
+  // A sample image whose boot, menu and radio partitions hold `stills`, as `quorvane sample`
+  // writes one.
+  std::string LogoSample(const std::string& name,
+                         const std::array<std::vector<uint8_t>, 3>& stills = LogoStills()) {
+    sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
+    for (sample::PartitionSpec& partition : spec.partitions) {
+      for (const LogoNames& logo : kLogos) {
+        if (partition.name == logo.partition)
+          partition.data = stills[static_cast<size_t>(logo.kind)];
+      }
+    }
+    WriteWholeFile(dir_.File(name), sample::BuildFlashImage(spec));
+    return dir_.File(name);
+  }
+  // What a preview shows: its picture as red, green and blue bytes, top row first; empty
+  // when it shows nothing.
+  std::vector<uint8_t> Shown(const char* preview) {
+    const QImage image =
+        Find<QLabel>(preview)->pixmap().toImage().convertToFormat(QImage::Format_RGB888);
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < image.height(); ++y) {
+      const uint8_t* line = image.constScanLine(y);
+      rgb.insert(rgb.end(), line, line + 3 * image.width());
+    }
+    return rgb;
+  }
+  // The same bytes of a 24-bit bitmap.
+  static std::vector<uint8_t> RgbOf(const Bitmap& bitmap) {
+    std::vector<uint8_t> rgb;
+    for (int32_t y = 0; y < bitmap.height; ++y) {
+      for (int32_t x = 0; x < bitmap.width; ++x) {
+        const uint8_t* pixel = bitmap.Row(y) + 3 * x;
+        rgb.insert(rgb.end(), {pixel[2], pixel[1], pixel[0]});
+      }
+    }
+    return rgb;
+  }
+  static std::vector<uint8_t> DecodedRgb(const std::vector<uint8_t>& still) {
+    Result<Bitmap> decoded = DecodeStill(still);
+    EXPECT_TRUE(decoded) << decoded.error().text;
+    return decoded ? RgbOf(*decoded) : std::vector<uint8_t>();
+  }
+
   void Screenshot(const char* state) {
     const char* directory = std::getenv("QUORVANE_SCREENSHOT_DIR");
     if (!directory || QGuiApplication::platformName() == "offscreen") return;
@@ -104,7 +178,7 @@ TEST_F(Window, StartsInTheResetState) {
 }
 
 TEST_F(Window, OpenTypeAndStartBuildTheDownloadFile) {
-  answers_.push_back(Sample(kAllImage, "box.bin"));
+  answers_.push_back(LogoSample("box.bin"));
   Click("SB_OpenFile");
   EXPECT_EQ(titles_, std::vector<std::string>{"Open *.bin & *.dld file"});
   EXPECT_TRUE(messages_.empty());
@@ -142,6 +216,54 @@ TEST_F(Window, OpenTypeAndStartBuildTheDownloadFile) {
   EXPECT_TRUE(address->isReadOnly());
   EXPECT_EQ(address->text().toStdString(), "http://typed.example/");
   Screenshot("3-built");
+}
+
+// The previews show the opened image's own logos, as the still decoder decodes them, until a
+// picture is chosen; Reset clears them, and a new open shows the new image's, where they decode.
+TEST_F(Window, PreviewsShowTheImagesOwnLogosUntilAPictureIsChosen) {
+  answers_.push_back(LogoSample("logos.bin"));
+  Click("SB_OpenFile");
+  EXPECT_TRUE(messages_.empty());
+  const char* previews[] = {"I_Boot", "I_Menu", "I_Radio"};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(previews[i]);
+    EXPECT_EQ(Find<QLabel>(previews[i])->pixmap().size(), QSize(720, i == 1 ? 480 : 576));
+    const std::vector<uint8_t> shown = Shown(previews[i]);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_TRUE(shown == DecodedRgb(LogoStills()[i]));
+  }
+
+  // A chosen picture replaces the image's logo; the others stay.
+  const Bitmap chosen = testing::MakePicture(testing::PictureKind::kGradient, 720, 576, 9);
+  SaveBitmap(chosen, dir_.File("chosen.bmp"));
+  answers_.push_back(dir_.File("chosen.bmp"));
+  Click("SB_Menu");
+  EXPECT_TRUE(Shown("I_Menu") == RgbOf(chosen));
+  EXPECT_TRUE(Shown("I_Boot") == DecodedRgb(LogoStills()[0]));
+  EXPECT_TRUE(Shown("I_Radio") == DecodedRgb(LogoStills()[2]));
+
+  Click("SB_Reset");
+  for (const char* preview : previews)
+    EXPECT_TRUE(Shown(preview).empty()) << preview;
+
+  // An image whose radio still is cut short and whose menu still is the boot one: the radio
+  // preview shows nothing, the menu preview the boot still.
+  std::array<std::vector<uint8_t>, 3> stills = LogoStills();
+  stills[1] = stills[0];
+  stills[2].resize(stills[2].size() / 2);
+  answers_.push_back(LogoSample("logos.bin"));
+  Click("SB_OpenFile");
+  answers_.push_back(LogoSample("cut.bin", stills));
+  Click("SB_OpenFile");
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(Shown("I_Boot") == DecodedRgb(stills[0]));
+  EXPECT_TRUE(Shown("I_Menu") == DecodedRgb(stills[0]));
+  EXPECT_TRUE(Shown("I_Radio").empty());
+  // The sample builder's stand-ins for stills do not decode: nothing shows.
+  answers_.push_back(Sample(kAllImage, "stand-ins.bin"));
+  Click("SB_OpenFile");
+  for (const char* preview : previews)
+    EXPECT_TRUE(Shown(preview).empty()) << preview;
 }
 
 TEST_F(Window, SettingBoxesKeepEveryByteOfTheirText) {
