@@ -10,6 +10,7 @@
 #include "cli/build_command.h"
 #include "cli/image_info.h"
 #include "cli/sample_command.h"
+#include "cli/verify_command.h"
 #include "image/settings.h"
 #include "platform/io_error.h"
 #include "platform/job_directory.h"
@@ -102,6 +103,29 @@ int main(int argc, char** argv) {
       "the tool handles, its partition directory is unsafe to work with, or a region CRC or the\n"
       "block CRC does not match its bytes (all shown as far as they can be); 2 for a usage error.");
 
+  std::string verify_path;
+  bool verify_json = false;
+  CLI::App* verify = app.add_subcommand(
+      "verify",
+      "Run every check the tool knows on an image, one line each with its verdict: ok, damaged "
+      "or note (reads only; writes nothing)");
+  verify->add_option("IMAGE", verify_path, "flash image (.bin) or download file (.dld)")
+      ->required();
+  verify->add_flag("--json", verify_json,
+                   "print one JSON object: the file, whether it is sound, the counts, and the "
+                   "checks with name, verdict and detail");
+  verify->footer(
+      "Checks, in order: the file's kind and variant; for a download file each record (type,\n"
+      "length, CRC), the end of its record stream, data after it, sector pairs beyond the\n"
+      "variant, sectors that decompress past their sector or the image, the header's total\n"
+      "size; the partition directory; each partition's place; each region CRC and the block\n"
+      "CRC; the boot, menu and radio stills; httpcfg.ini and its seven keys; the model id; the\n"
+      "key block's flag and, when it is 1, its compressed stream.\n"
+      "\n"
+      "Exit status: 0 when no check found damage (notes, such as a region outside the image or\n"
+      "a missing setting, are not damage); 1 when a check found damage, the file is not an\n"
+      "image the tool handles, or it cannot be read; 2 for a usage error.");
+
   std::string sample_out;
   std::string sample_variant = "all";
   CLI::App* sample =
@@ -126,6 +150,7 @@ int main(int argc, char** argv) {
   try {
     if (*build) return qv::cli::RunBuild(build_options, std::cerr);
     if (*info) return RunInfo(info_path, info_json);
+    if (*verify) return qv::cli::RunVerify(verify_path, verify_json, std::cout);
     if (*sample)
       return qv::cli::RunSample(sample_out, sample_variant, sample_force, std::cout, std::cerr);
   } catch (const qv::IoError& error) {
