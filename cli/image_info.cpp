@@ -3,9 +3,13 @@
 #include <cstdio>
 
 #include "app/image_file.h"
+#include "download/crc32.h"
 #include "image/flash_image.h"
+#include "platform/file.h"
 #include "platform/hex.h"
 #include "platform/ini_profile.h"
+#include "workfiles/logo_kind.h"
+#include "workfiles/still_decoder.h"
 
 #include <nlohmann/json.hpp>
 
@@ -49,12 +53,55 @@ void TakeSettings(const FlashImage& image, ImageInfo& info) {
   info.http = ReadHttpSettings(httpcfg);
 }
 
+// Each logo partition (the last of its name, as a build replaces it) and its still's size.
+void TakeLogos(const FlashImage& image, ImageInfo& info) {
+  for (const LogoNames& names : kLogos) {
+    LogoInfo logo;
+    logo.partition = names.partition;
+    for (int i = 0; i < image.directory().UsableCount(); ++i) {
+      if (image.directory().entries[i].NameIs(names.partition)) logo.index = i;
+    }
+    if (logo.index) {
+      if (Result<Bitmap> picture = DecodeStill(image.Partition(*logo.index))) {
+        logo.still = true;
+        logo.width = picture->width;
+        logo.height = picture->height;
+      }
+    }
+    info.logos.push_back(logo);
+  }
+}
+
+// The CRC-32 of each partition that lies inside the image.
+void TakePartitionCrcs(std::span<const uint8_t> bytes, const VariantLayout& layout,
+                       ImageInfo& info) {
+  for (int i = 0; i < info.directory.UsableCount(); ++i) {
+    const DirectoryEntry& entry = info.directory.entries[i];
+    const uint64_t start = uint64_t{layout.area_base} + entry.offset;
+    if (start + entry.Length() > bytes.size()) {
+      info.partition_crcs.push_back(std::nullopt);
+    } else {
+      info.partition_crcs.push_back(
+          Crc32Update(kCrc32Initial, bytes.subspan(start, entry.Length())));
+    }
+  }
+}
+
+std::string LogoText(const LogoInfo& logo) {
+  if (!logo.index) return "no partition";
+  if (!logo.still) return "not a still";
+  return std::to_string(logo.width) + " x " + std::to_string(logo.height);
+}
+
 }  // namespace
 
 Result<ImageInfo> GatherImageInfo(const std::string& path) {
+  const int64_t file_size = File::Open(path, File::Mode::kRead).Size();
   Result<ImageFile> file = ReadImageFile(path);
   if (!file) return tl::unexpected<Error>(file.error());
   ImageInfo info;
+  info.file_name = path;
+  info.file_size = file_size;
   info.is_download = file->kind == ImageFileKind::kDownloadFile;
   info.variant = file->variant;
   info.partition_count = PartitionCountOfVariant(info.variant);
@@ -69,6 +116,7 @@ Result<ImageInfo> GatherImageInfo(const std::string& path) {
   info.manufacturer_offset = layout.manufacturer_offset;
   info.directory = DecodeDirectoryAt(*bytes, layout);
   info.manufacturer = DecodeManufacturerBlockAt(*bytes, layout);
+  TakePartitionCrcs(*bytes, layout, info);
   for (const RegionCheck& check : CheckRegions(*bytes, layout, info.manufacturer)) {
     const RegionRecord& record = info.manufacturer.regions[check.index];
     info.regions.push_back({record, RegionCrcInImage(*bytes, layout, record), check.state});
@@ -80,6 +128,7 @@ Result<ImageInfo> GatherImageInfo(const std::string& path) {
   Result<FlashImage> image = FlashImage::Parse(std::move(*bytes), info.variant);
   if (image) {
     TakeSettings(*image, info);
+    TakeLogos(*image, info);
   } else {
     info.problem = image.error().text;
   }
@@ -95,15 +144,16 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
   const PartitionDirectory& directory = info.directory;
   out << "partition directory at file offset " << Hex(info.directory_offset) << ": entry count "
       << directory.entry_count << "\n";
-  std::snprintf(line, sizeof line, "  %5s  %-16s  %-10s  %8s  %-10s  %-10s  %-10s\n", "index",
-                "name", "offset", "selector", "first len", "second len", "length");
+  std::snprintf(line, sizeof line, "  %5s  %-16s  %-10s  %8s  %-10s  %-10s  %-10s  %s\n", "index",
+                "name", "offset", "selector", "first len", "second len", "length", "crc");
   out << line;
   for (int i = 0; i < directory.UsableCount(); ++i) {
     const DirectoryEntry& entry = directory.entries[i];
-    std::snprintf(line, sizeof line, "  %5d  %-16s  %-10s  %8u  %-10s  %-10s  %-10s\n", i,
+    const std::optional<uint32_t> crc = info.partition_crcs[static_cast<size_t>(i)];
+    std::snprintf(line, sizeof line, "  %5d  %-16s  %-10s  %8u  %-10s  %-10s  %-10s  %s\n", i,
                   PrintableName(entry).c_str(), Hex(entry.offset).c_str(), entry.length_selector,
                   Hex(entry.first_length).c_str(), Hex(entry.second_length).c_str(),
-                  Hex(entry.Length()).c_str());
+                  Hex(entry.Length()).c_str(), crc ? Hex(*crc, 8).c_str() : "-");
     out << line;
   }
 
@@ -139,6 +189,11 @@ void PrintImageInfo(const ImageInfo& info, std::ostream& out) {
                   PrintableText(info.http[i]).c_str());
     out << line;
   }
+  for (const LogoInfo& logo : info.logos) {
+    std::snprintf(line, sizeof line, "%-20s%s\n", ("logo " + logo.partition + ":").c_str(),
+                  LogoText(logo).c_str());
+    out << line;
+  }
   if (info.problem) out << "\nerror: " << *info.problem << "\n";
   if (info.damaged) {
     out << "\nerror: the image's checksums do not match its contents; it is damaged or was "
@@ -157,7 +212,10 @@ void PrintImageInfoJson(const ImageInfo& info, std::ostream& out) {
                        {"selector", entry.length_selector},
                        {"first_length", entry.first_length},
                        {"second_length", entry.second_length},
-                       {"length", entry.Length()}});
+                       {"length", entry.Length()},
+                       {"crc", info.partition_crcs[static_cast<size_t>(i)]
+                                   ? json(*info.partition_crcs[static_cast<size_t>(i)])
+                                   : json(nullptr)}});
   }
   json regions = json::array();
   for (const RegionInfo& region : info.regions) {
@@ -177,7 +235,21 @@ void PrintImageInfoJson(const ImageInfo& info, std::ostream& out) {
   for (size_t i = 0; i < kHttpSettingKeys.size(); ++i)
     http[kHttpSettingKeys[i].key] = info.http[i];
 
+  json logos = json::array();
+  for (const LogoInfo& logo : info.logos) {
+    json entry = {{"partition", logo.partition},
+                  {"index", logo.index ? json(*logo.index) : json(nullptr)},
+                  {"still", logo.still}};
+    if (logo.still) {
+      entry["width"] = logo.width;
+      entry["height"] = logo.height;
+    }
+    logos.push_back(entry);
+  }
+
   json document = {
+      {"file_name", info.file_name},
+      {"file_size", info.file_size},
       {"kind", info.is_download ? "download" : "flash"},
       {"variant", static_cast<int>(info.variant)},
       {"partition_count", info.partition_count},
@@ -196,6 +268,7 @@ void PrintImageInfoJson(const ImageInfo& info, std::ostream& out) {
         {"block_crc_ok", block.block_crc == info.image_block_crc}}},
       {"model_id", info.model_id},
       {"http", http},
+      {"logos", logos},
   };
   if (info.problem) document["problem"] = *info.problem;
   document["damaged"] = info.damaged;

@@ -256,5 +256,51 @@ TEST_F(Quorvane, InfoShowsTheImageReadOnly) {
   EXPECT_EQ(run.exit_status, 1);
 }
 
+// Each partition's CRC-32 over its bytes, each logo's picture size from its decoded still, and
+// the file's name and size.
+TEST_F(Quorvane, InfoShowsPartitionCrcsLogoSizesAndTheFile) {
+  const std::string input = Sample("all", "box.dld");
+  ProgramRun run = RunQuorvane({"info", input, "--json"}, work_.path());
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  nlohmann::json info = nlohmann::json::parse(run.output);
+  EXPECT_EQ(info["file_name"], input);
+  EXPECT_EQ(info["file_size"], ReadWholeFile(input).size());
+  Result<FlashImage> image = FlashImage::Parse(Converted(input, kAllImage), kAllImage);
+  ASSERT_TRUE(image);
+  const nlohmann::json& entries = info["directory"]["entries"];
+  ASSERT_EQ(entries.size(), 9u);
+  for (int i = 0; i < 9; ++i) {
+    std::span<const uint8_t> data = image->Partition(i);
+    EXPECT_EQ(entries[i]["crc"], Crc32Update(kCrc32Initial, data)) << i;
+  }
+  const nlohmann::json expected_logos = nlohmann::json::parse(R"([
+      {"partition": "boot", "index": 3, "still": true, "width": 720, "height": 576},
+      {"partition": "menu", "index": 4, "still": true, "width": 720, "height": 576},
+      {"partition": "radio", "index": 5, "still": true, "width": 720, "height": 576}])");
+  EXPECT_EQ(info["logos"], expected_logos);
+
+  // Partitions that are no stills, one that lies outside the image, and no "radio" partition.
+  sample::ImageSpec spec = sample::DefaultImageSpec(kAppImage);
+  spec.partitions[5].name = "radio2";
+  std::vector<uint8_t> odd = sample::BuildFlashImage(spec);
+  WriteLe32(&odd[LayoutOf(kAppImage)->directory_offset + 8 * kEntrySize], 0xFFFFFF00u);
+  WriteWholeFile(inputs_.File("odd.bin"), odd);
+  run = RunQuorvane({"info", inputs_.File("odd.bin"), "--json"}, work_.path());
+  EXPECT_EQ(run.exit_status, 1);  // the directory is unsafe: its logos are not looked into
+  info = nlohmann::json::parse(run.output);
+  EXPECT_TRUE(info["directory"]["entries"][8]["crc"].is_null());
+  EXPECT_TRUE(info["directory"]["entries"][7]["crc"].is_number());
+  EXPECT_EQ(info["logos"], nlohmann::json::array());
+  odd = sample::BuildFlashImage(spec);
+  WriteWholeFile(inputs_.File("odd.bin"), odd);
+  run = RunQuorvane({"info", inputs_.File("odd.bin")}, work_.path());
+  EXPECT_EQ(run.exit_status, 0) << run.errors;
+  EXPECT_NE(run.output.find("logo boot:          not a still\n"
+                            "logo menu:          not a still\n"
+                            "logo radio:         no partition\n"),
+            std::string::npos)
+      << run.output;
+}
+
 }  // namespace
 }  // namespace qv
