@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "formatswitch/converter.h"
 #include "fuzz/image_template.h"
 #include "image/flash_image.h"
 #include "image/manufacturer_block.h"
@@ -239,6 +241,42 @@ void IniSeeds() {
   seed("no-line-end", "S", "k", "v", "[S]\r\nk=old\r\nother=1");
 }
 
+// Logo stills the tool's converter made, whole, cut short, and cut short with an end code put
+// after the cut; and the still decoder target's edits of its own stills.
+void StillSeeds() {
+  const std::string scratch = root + "/.scratch-stills";
+  fs::create_directories(scratch);
+  WriteWholeFile(
+      scratch + "/PAL.par",
+      std::span(reinterpret_cast<const uint8_t*>(kPalParContent.data()), kPalParContent.size()));
+  WriteWholeFile(
+      scratch + "/NTSC.par",
+      std::span(reinterpret_cast<const uint8_t*>(kNtscParContent.data()), kNtscParContent.size()));
+  auto still = [&](testing::PictureKind kind, int height) {
+    SaveBitmap(testing::MakePicture(kind, 720, height, 11), scratch + "/logo.bmp");
+    std::ostringstream messages;
+    if (!formatswitch::ConvertPicture("logo.bmp", scratch, messages)) {
+      std::fprintf(stderr, "make_fuzz_seeds: %s", messages.str().c_str());
+      std::exit(1);
+    }
+    return ReadWholeFile(scratch + "/logo.m2v");
+  };
+  const std::vector<uint8_t> logo = still(testing::PictureKind::kFlatLogo, 576);
+  const std::vector<uint8_t> photo = still(testing::PictureKind::kPhoto, 480);
+  fs::remove_all(scratch);
+  Seed("still_decoder", "flat-logo-576.m2v", Prefixed(0, logo));
+  Seed("still_decoder", "photo-480.m2v", Prefixed(0, photo));
+  const std::span<const uint8_t> half = std::span(photo).first(photo.size() / 2);
+  Seed("still_decoder", "photo-480-cut.m2v", Prefixed(0, half));
+  std::vector<uint8_t> ended(half.begin(), half.end());
+  ended.insert(ended.end(), {0x00, 0x00, 0x01, 0xB7});
+  Seed("still_decoder", "photo-480-cut-ended.m2v", Prefixed(0, ended));
+  // Edits: none of the 576-row still; a byte inside a slice; a cut with an end code.
+  Seed("still_decoder", "edit-none", std::vector<uint8_t>{1});
+  Seed("still_decoder", "edit-slice-byte", std::vector<uint8_t>{3, 0x00, 0x20, 0, 0x5A});
+  Seed("still_decoder", "edit-cut-ended", std::vector<uint8_t>{1, 0x00, 0x30, 3, 1});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,5 +291,6 @@ int main(int argc, char** argv) {
   ParameterFileSeeds();
   PictureSeeds();
   IniSeeds();
+  StillSeeds();
   return 0;
 }

@@ -6,7 +6,7 @@
 # --jobs     targets run side by side (default: the number of processors)
 # --merge    afterwards, minimise the committed corpus together with what the run found (the
 #            inputs of past findings, fuzz/corpus/<target>/finding-*, always stay)
-# Targets: download image cfg parameter_file bitmap jpeg ini (default: all).
+# Targets: download image cfg parameter_file bitmap jpeg ini still_decoder (default: all).
 # Findings go to build-asan/fuzz-findings/<target>/ and make the script fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,11 +24,11 @@ while (($#)); do
     *) targets+=("$1"); shift ;;
   esac
 done
-((${#targets[@]})) || targets=(download image cfg parameter_file bitmap jpeg ini)
+((${#targets[@]})) || targets=(download image cfg parameter_file bitmap jpeg ini still_decoder)
 
 # The longest input worth making per target.
 declare -A max_len=([download]=70000 [image]=60000 [cfg]=40000 [parameter_file]=8192
-                    [bitmap]=16384 [jpeg]=16384 [ini]=4096)
+                    [bitmap]=16384 [jpeg]=16384 [ini]=4096 [still_decoder]=40000)
 
 [[ -x build-asan/fuzz/fuzz_${targets[0]} ]] || bash scripts/sanitize.sh --build-only
 export ASAN_OPTIONS="detect_leaks=1"
