@@ -276,41 +276,42 @@ TEST_F(Form, DefaultDatabaseAndKeyChoices) {
 }
 
 TEST_F(Form, ResetAndCancelRemoveTheWorkingFilesButNeverAPickedOne) {
-  // The image to edit sits in the working directory under a working file's name.
-  std::string image = Work("Temp_DldToBin.bin");
-  WriteWholeFile(image, ReadWholeFile(Sample(kAllImage, "box.bin")));
+  // The image to edit carries a working file's old name.
+  std::string image =
+      driver_.WriteInput("Temp_DldToBin.bin", ReadWholeFile(Sample(kAllImage, "box.bin")));
   Open(image);
   ExpectOpenedState();
+  const std::string httpcfg = Work("httpcfg.ini");
+  const std::string converter = Work(kBinToDldProgram);
   form_->SB_ResetClick(&form_->SB_Reset);
   ExpectResetState();
   EXPECT_EQ(form_->E_OpenFile.text, "");
-  EXPECT_FALSE(FileExists(Work("httpcfg.ini")));
-  EXPECT_FALSE(FileExists(Work(kBinToDldProgram)));
+  EXPECT_FALSE(FileExists(httpcfg));
+  EXPECT_FALSE(FileExists(converter));
   EXPECT_TRUE(FileExists(image));
 
   Open(image);
+  const std::string manufacturer_cfg = Work(kManufacturerCfg);
   form_->SB_CloseClick(&form_->SB_Close);
   EXPECT_EQ(ui_.ended_with, 0);
-  EXPECT_FALSE(FileExists(Work(kManufacturerCfg)));
+  EXPECT_FALSE(FileExists(manufacturer_cfg));
   EXPECT_TRUE(FileExists(image));
 }
 
-TEST_F(Form, FilesTheJobNeverWritesAreNeverRemoved) {
-  // The image is converted and the key block compressed in memory: files of those steps' old
-  // names in the working directory are the user's, and stay.
-  const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
-  for (const char* name : {"Temp_DldToBin.bin", "Temp_KeyCompress.bin"})
-    WriteWholeFile(Work(name), mine);
+TEST_F(Form, ConvertingAndCompressingWriteNoFilesBesideTheImage) {
+  // The image is converted and the key block compressed in memory: neither step leaves a file
+  // of its old name beside the image, and the job directory goes when Start ends the job.
   Open(Sample(kAllImage, "box.dld"));
   std::vector<uint8_t> key(0x10000, 0);
   WriteLe32(&key[80], 1);
   ASSERT_TRUE(driver_.Choose(form_->SB_Key, driver_.WriteInput("key.bin", key)).empty());
+  const std::string job_directory = Work("");
   Start();
   ASSERT_EQ(ui_.TakeMessages(),
             std::vector<std::string>{"Quorvanex: Succeed!  [ Create File: box_Merge.dld]"});
-  form_->SB_CloseClick(&form_->SB_Close);
+  EXPECT_FALSE(std::filesystem::exists(job_directory));
   for (const char* name : {"Temp_DldToBin.bin", "Temp_KeyCompress.bin"})
-    EXPECT_TRUE(ReadWholeFile(Work(name)) == mine) << name;
+    EXPECT_FALSE(FileExists(driver_.Input(name))) << name;
 }
 
 TEST_F(Form, CommandsArrivingWhileAWorkflowRunsAreIgnored) {

@@ -1,5 +1,7 @@
 #include "tests/support/form_driver.h"
 
+#include <stdexcept>
+
 #include "app/image_file.h"
 #include "platform/bitmap.h"
 #include "platform/file.h"
@@ -21,6 +23,12 @@ JobOptions OptionsFor(const std::string& job_directories, int converter_time_lim
 FormDriver::FormDriver(int converter_time_limit_ms)
     : job_(OptionsFor(jobs_.path(), converter_time_limit_ms)), form_(ui_, job_) {
   form_.FormCreate(nullptr);
+}
+
+std::string FormDriver::Work(const std::string& name) const {
+  if (job_.working_directory().empty())
+    throw std::logic_error("no job is open, so there is no job directory for " + name);
+  return job_.working_directory() + name;
 }
 
 std::string FormDriver::WriteInput(const std::string& name,

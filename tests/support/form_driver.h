@@ -23,9 +23,10 @@ class FormDriver {
   Job& job() { return job_; }
   FakeUi& ui() { return ui_; }
 
-  // The path of a name in the current job's directory (empty when no job is open), in the
-  // inputs' directory, and in the directory that holds the job directories.
-  std::string Work(const std::string& name) const { return job_.working_directory() + name; }
+  // The path of a name in the current job's directory, in the inputs' directory, and in the
+  // directory that holds the job directories. With no job open there is no job directory: the
+  // name alone would be a file in the current directory, so this throws instead.
+  std::string Work(const std::string& name) const;
   std::string Input(const std::string& name) const { return inputs_.File(name); }
   // Where Start puts its outputs for an image the driver wrote: beside it.
   std::string Output(const std::string& name) const { return inputs_.File(name); }
