@@ -60,11 +60,11 @@ bool NameIsTaken(const std::string& path) {
 
 }  // namespace
 
-std::optional<PendingFile::Replace> Job::OutputMode(const std::string& output_directory) const {
+std::optional<PendingFile::Replace> Job::OutputMode(const std::string& output_directory,
+                                                    const OutputNames& names) const {
   std::vector<std::string> taken;
-  for (const std::string& name : {merged_name_, download_name()}) {
-    if (name == merged_name_ && !opened_flash_image_) continue;
-    if (NameIsTaken(output_directory + name)) taken.push_back(name);
+  for (const std::string& name : {names.merged_image, names.download_file}) {
+    if (!name.empty() && NameIsTaken(output_directory + name)) taken.push_back(name);
   }
   if (taken.empty()) return PendingFile::Replace::kNever;
   if (Ask(QuestionKind::kReplaceOutputs, text::OutputsExist(taken, output_directory)))
@@ -101,9 +101,12 @@ std::optional<Outcome> Job::PlaceLogos(PartitionEdits& partitions) {
     if (!Chosen(logo.kind)) continue;
     // A still larger than a partition may hold cannot fit anywhere: reading one byte more than
     // that is enough to know.
-    std::optional<std::vector<uint8_t>> still =
-        ConvertAndRead(directory, std::string(logo.command), directory + std::string(logo.still),
-                       options_.converter_time_limit, kSlotSize + 1);
+    std::optional<std::vector<uint8_t>> still = chosen_stills_[static_cast<size_t>(logo.kind)];
+    if (!still) {
+      still =
+          ConvertAndRead(directory, std::string(logo.command), directory + std::string(logo.still),
+                         options_.converter_time_limit, kSlotSize + 1);
+    }
     std::vector<Message> messages;
     if (!still) {
       messages.push_back({MessageKind::kError, text::kTimeOut});
@@ -145,28 +148,37 @@ std::optional<Outcome> Job::StoreSettings(PartitionEdits& partitions) {
   return std::nullopt;
 }
 
-Outcome Job::WriteOutputs(const std::string& output_directory, std::span<const uint8_t> merged,
-                          std::span<const uint8_t> download, PendingFile::Replace replace) {
+Outcome Job::WriteOutputs(const std::string& output_directory, const OutputNames& names,
+                          std::span<const uint8_t> merged, std::span<const uint8_t> download,
+                          PendingFile::Replace replace) {
   std::vector<OutputFile> files;
-  if (opened_flash_image_) files.push_back({merged_name_, merged});
-  files.push_back({download_name(), download});
+  if (!names.merged_image.empty()) files.push_back({names.merged_image, merged});
+  if (!names.download_file.empty()) files.push_back({names.download_file, download});
   Result<void> written = WriteOutputFiles(output_directory, files, replace);
   if (!written) return Stopped(MessageKind::kError, text::OutputNotWritten(written.error().text));
   phase_ = JobPhase::kBuilt;
   Outcome outcome;
-  outcome.Show(MessageKind::kInformation, opened_flash_image_
-                                              ? text::Succeeded(merged_name_, download_name())
-                                              : text::Succeeded(download_name()));
+  outcome.Show(MessageKind::kInformation, files.size() == 2
+                                              ? text::Succeeded(files[0].name, files[1].name)
+                                              : text::Succeeded(files[0].name));
   return outcome;
 }
 
 Outcome Job::Build(const std::string& output_directory) {
+  // A job opened from a download file keeps no merged image.
+  return Build(output_directory, {.merged_image = opened_flash_image_ ? merged_name_ : "",
+                                  .download_file = download_name()});
+}
+
+Outcome Job::Build(const std::string& output_directory, const OutputNames& names) {
   if (phase_ != JobPhase::kOpened || !image_) return {Status::kRefused, {}};
+  if (names.merged_image.empty() && names.download_file.empty()) return {Status::kRefused, {}};
   try {
-    Outcome outcome = BuildOpened(output_directory);
+    Outcome outcome = BuildOpened(output_directory, names);
     // A build that ran to its end ends the job: its directory goes, the outputs stay.
     if (phase_ == JobPhase::kBuilt) {
       logo_chosen_ = {};
+      chosen_stills_ = {};
       default_database_.chosen = key_.chosen = false;
       edits_ = {};
       directory_.reset();
@@ -177,18 +189,20 @@ Outcome Job::Build(const std::string& output_directory) {
   }
 }
 
-Outcome Job::BuildOpened(const std::string& output_directory) {
+Outcome Job::BuildOpened(const std::string& output_directory, const OutputNames& names) {
   std::string outputs = std::filesystem::absolute(output_directory).string();
   if (outputs.empty() || outputs.back() != '/') outputs += '/';
   for (const std::string& picked : picked_files_) {
-    if (IsSameFile(picked, outputs + merged_name_) || IsSameFile(picked, outputs + download_name()))
-      return Stopped(MessageKind::kError, text::InputInTheWay(picked));
+    for (const std::string& name : {names.merged_image, names.download_file}) {
+      if (!name.empty() && IsSameFile(picked, outputs + name))
+        return Stopped(MessageKind::kError, text::InputInTheWay(picked));
+    }
   }
   // The box's identity goes into the download header through manufacturer.cfg: a field that
   // cannot pass it whole would give a download that does not match its image.
   if (std::optional<std::string> field = FieldTheHeaderCannotCarry(image_->manufacturer()))
     return Stopped(MessageKind::kError, text::IdentityNotCarried(*field));
-  const std::optional<PendingFile::Replace> replace = OutputMode(outputs);
+  const std::optional<PendingFile::Replace> replace = OutputMode(outputs, names);
   if (!replace) return Stopped({});
 
   Replacements replacements(*image_);
@@ -219,7 +233,7 @@ Outcome Job::BuildOpened(const std::string& output_directory) {
     return {Status::kFailed,
             {{MessageKind::kInformation, text::CreateFileFailed(sound.error().text)}}};
   }
-  return WriteOutputs(outputs, *merged, download, *replace);
+  return WriteOutputs(outputs, names, *merged, download, *replace);
 }
 
 }  // namespace qv

@@ -10,6 +10,7 @@
 #include "platform/io_error.h"
 #include "platform/pending_file.h"
 #include "workfiles/logo_picture.h"
+#include "workfiles/still_decoder.h"
 
 namespace qv {
 
@@ -114,8 +115,29 @@ ChoiceOutcome Job::ChooseLogo(LogoKind kind, const std::string& chosen) {
     return Refused(std::move(outcome), MessageKind::kRunTimeError, error.what());
   }
   logo_chosen_[static_cast<size_t>(kind)] = true;
+  chosen_stills_[static_cast<size_t>(kind)].reset();
   outcome.path_shown = path;
   return outcome;
+}
+
+ChoiceOutcome Job::ChooseStill(LogoKind kind, std::vector<uint8_t> still) {
+  ChoiceOutcome outcome;
+  if (phase_ != JobPhase::kOpened) return Refused(std::move(outcome));
+  // The box shows what it decodes: a still the tool cannot decode is no logo.
+  if (Result<Bitmap> decoded = DecodeStill(still); !decoded)
+    return Refused(std::move(outcome), MessageKind::kError,
+                   text::StillRefused(kind, decoded.error().text));
+  logo_chosen_[static_cast<size_t>(kind)] = true;
+  chosen_stills_[static_cast<size_t>(kind)] = std::move(still);
+  return outcome;
+}
+
+void Job::ReplaceHttpCfg(std::span<const uint8_t> text) {
+  if (phase_ != JobPhase::kOpened) return;
+  WriteWholeFile(HttpCfgPath(), text);
+  http_settings_ = ReadHttpSettings(std::string(text.begin(), text.end()));
+  for (const HttpSettingKey& key : kHttpSettingKeys)
+    edits_[static_cast<size_t>(IndexOf(key.kind))] = http_settings_[IndexOf(key.kind) - 1];
 }
 
 ChoiceOutcome Job::ChooseSource(SourceKind kind, const std::string& chosen) {

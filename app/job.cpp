@@ -24,6 +24,7 @@ void Job::ClearJob() {
   http_settings_ = {};
   logo_chosen_ = {};
   image_logos_ = {};
+  chosen_stills_ = {};
   default_database_ = {};
   key_ = {};
   edits_ = {};

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/image_file.h"
 #include "app/outcome.h"
 #include "image/flash_image.h"
 #include "image/settings.h"
@@ -47,6 +48,22 @@ struct JobOptions {
   std::function<bool(const Question&)> answer;
 };
 
+// An image already in memory, as packing an extraction opens it. Its checksums were checked
+// when it was taken apart (the parts that changed since are placeholders here, which Start
+// replaces): `damage` is what was found then, one entry per damaged region or block.
+struct ImageInMemory {
+  ImageFileKind kind;
+  Variant variant;
+  std::vector<uint8_t> flash_bytes;
+  std::vector<std::string> damage;
+};
+
+// The names Start gives its outputs in the output directory; an empty name is not written.
+struct OutputNames {
+  std::string merged_image;
+  std::string download_file;
+};
+
 enum class JobPhase {
   kReset,   // nothing open
   kOpened,  // an image is open: choices, edits and Start are possible
@@ -61,14 +78,24 @@ class Job {
   // held, its checksums are checked, and the working files are written into a new directory of
   // the job's own.
   Outcome Open(const std::string& path);
+  // Opens an image held in memory, ending the job before it; a damaged one is asked about as
+  // opening its file would ask.
+  Outcome Open(ImageInMemory image);
   // Chooses a picture for a logo, or the default database or key file.
   ChoiceOutcome ChooseLogo(LogoKind kind, const std::string& path);
   ChoiceOutcome ChooseSource(SourceKind kind, const std::string& path);
+  // Chooses a logo's MPEG-2 still itself, which Start places instead of converting a picture.
+  ChoiceOutcome ChooseStill(LogoKind kind, std::vector<uint8_t> still);
+  // Takes `text` as the whole of httpcfg.ini, its seven settings as edits: Start writes them
+  // into it and stores it, as it stores edited settings.
+  void ReplaceHttpCfg(std::span<const uint8_t> text);
   // Records a setting's new text, which Start stores. Settings never edited keep the image's.
   void EditSetting(SettingKind kind, std::string text);
   // Start: builds the merged image and the download file, checks both as opening would, and
   // writes them into `output_directory`.
   Outcome Build(const std::string& output_directory);
+  // Start with outputs of other names: only those named are written.
+  Outcome Build(const std::string& output_directory, const OutputNames& names);
   // The job reset: every choice, edit and path forgotten, the opened image dropped.
   void JobReset();
   // The Reset command: the working files removed, then the job reset.
@@ -125,20 +152,23 @@ class Job {
   bool Ask(QuestionKind kind, std::string text) const;
   void LetEventsThrough() const;
   Outcome OpenPicked(const std::string& path);
+  Outcome OpenParsed(FlashImage image, bool flash_image, const std::vector<std::string>& damage);
   void WriteOpenedWorkingFiles(Outcome& outcome);
   void DecodeImageLogos();
   std::string HttpCfgPath() const;
   std::string ConvertedPath(SourceKind kind) const;
   // The steps of Start; each gives the outcome of a build it stops, or nothing to go on.
-  Outcome BuildOpened(const std::string& output_directory);
+  Outcome BuildOpened(const std::string& output_directory, const OutputNames& names);
   // How the outputs may be put in place: where none exists, or over the existing ones when the
   // user says so; nothing when the user says no.
-  std::optional<PendingFile::Replace> OutputMode(const std::string& output_directory) const;
+  std::optional<PendingFile::Replace> OutputMode(const std::string& output_directory,
+                                                 const OutputNames& names) const;
   std::optional<Outcome> PlaceRegions(Replacements& replacements) const;
   std::optional<Outcome> PlaceLogos(PartitionEdits& partitions);
   std::optional<Outcome> StoreSettings(PartitionEdits& partitions);
-  Outcome WriteOutputs(const std::string& output_directory, std::span<const uint8_t> merged,
-                       std::span<const uint8_t> download, PendingFile::Replace replace);
+  Outcome WriteOutputs(const std::string& output_directory, const OutputNames& names,
+                       std::span<const uint8_t> merged, std::span<const uint8_t> download,
+                       PendingFile::Replace replace);
 
   JobOptions options_;
   JobPhase phase_ = JobPhase::kReset;
@@ -150,6 +180,7 @@ class Job {
   HttpSettings http_settings_;
   std::array<bool, 3> logo_chosen_ = {};
   std::array<std::optional<Bitmap>, 3> image_logos_;
+  std::array<std::optional<std::vector<uint8_t>>, 3> chosen_stills_;  // placed as they are
   Source default_database_;
   Source key_;
   std::array<std::optional<std::string>, kSettingCount> edits_;

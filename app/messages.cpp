@@ -28,6 +28,11 @@ std::string PictureInvalid(LogoKind kind) {
   return "Quorvanex: The " + std::string(NamesOf(kind).partition) + " picture is invalid !";
 }
 
+std::string StillRefused(LogoKind kind, std::string_view reason) {
+  return "Quorvane: the " + std::string(NamesOf(kind).partition) +
+         " still is no MPEG-2 still the box can show: " + std::string(reason) + ".";
+}
+
 std::string InputInTheWay(std::string_view path) {
   return "Quorvane: Open File Error: " + std::string(path) +
          " would be overwritten by this build's output; move it out of the working directory!";

@@ -85,6 +85,8 @@ std::string RegionOnlyInMergedImage(std::string_view what, std::string_view merg
 std::string RegionWouldBeLost(std::string_view what);
 // A chosen picture larger than any logo.
 std::string PictureTooLarge(std::string_view reason);
+// A logo's still, given as it is, that does not decode.
+std::string StillRefused(LogoKind kind, std::string_view reason);
 
 // The commands that look into images and take them apart.
 std::string NotAnImage(std::string_view path, std::string_view reason);

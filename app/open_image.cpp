@@ -60,13 +60,39 @@ Outcome Job::OpenPicked(const std::string& path) {
   if (!image) {
     return {Status::kRefused, {{MessageKind::kError, text::OpenFileError(image.error().text)}}};
   }
+  std::vector<std::string> damage =
+      DescribeDamage(image->bytes(), image->layout(), image->manufacturer());
+  return OpenParsed(std::move(*image), flash_image, damage);
+}
+
+Outcome Job::Open(ImageInMemory opened) {
+  Reset();
+  // The outputs are named by whoever opened it; the converter's files in the job's directory
+  // take a name of the job's own.
+  merged_name_ = "image_Merge.bin";
+  try {
+    Result<FlashImage> image = FlashImage::Parse(std::move(opened.flash_bytes), opened.variant);
+    if (!image) {
+      return {Status::kRefused, {{MessageKind::kError, text::OpenFileError(image.error().text)}}};
+    }
+    directory_ = JobDirectory::Make(options_.job_directory_parent);
+    Outcome outcome =
+        OpenParsed(std::move(*image), opened.kind == ImageFileKind::kFlashImage, opened.damage);
+    if (!outcome.done()) ClearJob();
+    return outcome;
+  } catch (const IoError& error) {
+    ClearJob();
+    return RunTimeError(error);
+  }
+}
+
+Outcome Job::OpenParsed(FlashImage image, bool flash_image,
+                        const std::vector<std::string>& damage) {
   // An image whose checksums do not match its bytes is damaged or was edited by hand; Start
   // would seal the damage with new checksums, so the user decides first.
-  const std::vector<std::string> damage =
-      DescribeDamage(image->bytes(), image->layout(), image->manufacturer());
   if (!damage.empty() && !Ask(QuestionKind::kOpenDamagedImage, text::DamagedImage(damage)))
     return {Status::kRefused, {}};
-  image_ = std::move(*image);
+  image_ = std::move(image);
   opened_flash_image_ = flash_image;
   LetEventsThrough();
   DecodeImageLogos();
