@@ -126,7 +126,10 @@ Manifest ReadChecked(const json& document) {
   const json& manufacturer = reader.Object(document, "manufacturer", "manifest");
   add(PartRole::kManufacturerBlock, manufacturer, "manufacturer", layout->manufacturer_offset,
       kManufacturerBlockSize);
-  manifest.damaged = manufacturer.contains("damaged") && manufacturer["damaged"] == true;
+  for (const json& entry : reader.Array(manufacturer, "damage", "manufacturer")) {
+    if (!entry.is_string()) throw Reader::Problem{"manufacturer.damage holds a non-text entry"};
+    manifest.damage.push_back(entry.get<std::string>());
+  }
   if (document.contains("boot_area"))
     add(PartRole::kBootArea, document["boot_area"], "boot_area", 0, kBootAreaSize);
   for (const json& range : reader.Array(document, "carried", "manifest")) {
@@ -137,9 +140,12 @@ Manifest ReadChecked(const json& document) {
     add(PartRole::kDefaultDatabase, document["default_database"], "default_database",
         layout->default_region, kDefaultRegionSize);
   }
-  if (document.contains("key_block"))
-    add(PartRole::kKeyBlock, document["key_block"], "key_block", layout->key_region,
-        kKeyRegionSize);
+  if (document.contains("key_block")) {
+    const json& key = document["key_block"];
+    add(PartRole::kKeyBlock, key, "key_block", layout->key_region, kKeyRegionSize);
+    manifest.key_compressed = key.contains("compressed") && key["compressed"] == true;
+    if (key.contains("data")) manifest.key_data_file = reader.File(key, "data", "key_block");
+  }
 
   const json& unused = reader.Object(document, "unused", "manifest");
   for (const json& range : reader.Array(unused, "ranges", "unused")) {

@@ -14,6 +14,8 @@
 // file lies in the image, and the SHA-256 each file had when it was written.
 namespace qv {
 
+inline constexpr char kManifestName[] = "manifest.json";
+
 enum class PartRole {
   kPartition,
   kDirectory,
@@ -44,10 +46,14 @@ struct Manifest {
   Variant variant;
   uint64_t image_size;
   std::string image_sha256;
-  bool damaged;                              // its checksums did not match it when it was extracted
+  // How its checksums did not match it when it was extracted: one entry per damaged region or
+  // block; empty when they matched.
+  std::vector<std::string> damage;
   std::vector<ManifestPart> parts;           // in the order they are laid into the image
   std::vector<ManifestRange> unused;         // what no part covers
   std::optional<std::string> unused_file;    // their bytes; nothing when they are all erased
+  bool key_compressed = false;               // the key block is a compressed key block
+  std::optional<std::string> key_data_file;  // its key data, decompressed
   std::map<std::string, std::string> files;  // every file written, and its SHA-256
 };
 

@@ -119,6 +119,14 @@ std::string Extracted(size_t count, std::string_view directory) {
          ".";
 }
 
+std::string CannotPack(std::string_view directory, std::string_view problem) {
+  return "Quorvane: cannot pack " + std::string(directory) + ": " + std::string(problem) + ".";
+}
+
+std::string Packed(std::string_view out) {
+  return "Quorvane: " + std::string(out) + " written: the extracted image, unchanged.";
+}
+
 std::string Succeeded(std::string_view merged_name, std::string_view download_name) {
   return "Quorvanex: Succeed!  [ Create File: " + std::string(merged_name) + ", " +
          std::string(download_name) + "]";

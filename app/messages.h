@@ -92,6 +92,10 @@ std::string StillRefused(LogoKind kind, std::string_view reason);
 std::string NotAnImage(std::string_view path, std::string_view reason);
 std::string NamesTaken(const std::vector<std::string>& names, std::string_view directory);
 std::string Extracted(size_t count, std::string_view directory);
+// An extraction that pack cannot put together, and why.
+std::string CannotPack(std::string_view directory, std::string_view problem);
+// Pack wrote the extracted image again, unchanged.
+std::string Packed(std::string_view out);
 
 // Start made both files (a job opened from a flash image) or the download file alone.
 std::string Succeeded(std::string_view merged_name, std::string_view download_name);

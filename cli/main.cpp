@@ -3,10 +3,12 @@
 #include <CLI/CLI.hpp>
 
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <new>
 
 #include "app/messages.h"
+#include "cli/archive_commands.h"
 #include "cli/build_command.h"
 #include "cli/image_info.h"
 #include "cli/sample_command.h"
@@ -141,6 +143,10 @@ int main(int argc, char** argv) {
       "Exit status: 0 when OUT was written; 1 when it exists already (without --force) or\n"
       "cannot be written; 2 for a usage error.");
 
+  // extract, pack and diff set the command to run when they are given.
+  std::function<int()> run;
+  qv::cli::AddArchiveCommands(app, run);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -153,6 +159,7 @@ int main(int argc, char** argv) {
     if (*verify) return qv::cli::RunVerify(verify_path, verify_json, std::cout);
     if (*sample)
       return qv::cli::RunSample(sample_out, sample_variant, sample_force, std::cout, std::cerr);
+    if (run) return run();
   } catch (const qv::IoError& error) {
     std::cerr << qv::text::kApplicationTitle << ": " << error.what() << "\n";
     return 1;

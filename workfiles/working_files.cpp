@@ -28,12 +28,17 @@ void WriteRaw(const std::string& path, std::span<const uint8_t> bytes, bool prog
 
 }  // namespace
 
+std::string ManufacturerCfgText(
+    const std::array<std::string, kManufacturerCfgLineCount>& manufacturer_cfg) {
+  std::string text;
+  for (const std::string& line : manufacturer_cfg)
+    text += line + "\r\n";
+  return text;
+}
+
 bool WriteWorkingFiles(const std::string& directory,
                        const std::array<std::string, kManufacturerCfgLineCount>& manufacturer_cfg) {
-  std::string manufacturer;
-  for (const std::string& line : manufacturer_cfg)
-    manufacturer += line + "\r\n";
-  WriteWholeFile(directory + kManufacturerCfg, BytesOf(manufacturer));
+  WriteWholeFile(directory + kManufacturerCfg, BytesOf(ManufacturerCfgText(manufacturer_cfg)));
   for (const HeaderConfig& config : HeaderConfigs())
     WriteHeaderConfig(config, directory + std::string(config.name));
 

@@ -27,6 +27,10 @@ inline constexpr std::array<const char*, 8> kWorkingFileSet = {
     kManufacturerCfg, kAppCfg, kAllCfg,          kFlashCfg,
     kNtscPar,         kPalPar, kBinToDldProgram, kFormatSwitchProgram};
 
+// manufacturer.cfg as the converter reads it: its nine lines, each followed by CR LF.
+std::string ManufacturerCfgText(
+    const std::array<std::string, kManufacturerCfgLineCount>& manufacturer_cfg);
+
 // Writes the working-file set into `directory` (with its trailing separator): the text files
 // (manufacturer.cfg from its nine lines and the three header configurations, CR LF lines)
 // raise IoError when they cannot be written; the parameter files and the converter programs
