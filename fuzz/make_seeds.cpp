@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets into <directory>/<target>/: images and download
-// files from the sample image builder, the tool's own configuration and parameter files, and
-// pictures made in code. Run once to start the corpora; the fuzzers grow them.
+// files from the sample image builder, the tool's own configuration and parameter files,
+// pictures made in code, and the manifests of extractions of sample images. Run once to start the
+// corpora; the fuzzers grow them.
 //   make_fuzz_seeds fuzz/corpus
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "app/extraction.h"
+#include "app/image_file.h"
+#include "app/manifest.h"
+#include "download/key_block.h"
 #include "formatswitch/converter.h"
 #include "fuzz/image_template.h"
 #include "image/flash_image.h"
@@ -277,6 +282,62 @@ void StillSeeds() {
   Seed("still_decoder", "edit-cut-ended", std::vector<uint8_t>{1, 0x00, 0x30, 3, 1});
 }
 
+// The manifest.json of extractions of each variant's sample image, extracted from its flash
+// image and from a download file of it; and of an all image changed so that its manifest
+// names more: a compressed key block in the key region (its key data extracted), bytes that
+// are not erased in the first range no part covers (the unused file), and a changed byte in
+// the first partition: damage to its region and the key block's.
+void ManifestSeeds() {
+  auto extract = [](const std::string& name, ImageFileKind kind, std::vector<uint8_t> flash,
+                    Variant variant, uint64_t source_size) {
+    Result<FlashImage> image = FlashImage::Parse(std::move(flash), variant);
+    if (!image) {
+      std::fprintf(stderr, "make_fuzz_seeds: %s\n", image.error().text.c_str());
+      std::exit(1);
+    }
+    return ExtractFiles(LoadedImage{kind, std::move(*image)}, name, source_size).back().bytes;
+  };
+  for (Variant variant : {kAppImage, kAllImage, kFullImage}) {
+    const sample::ImageSpec spec = sample::DefaultImageSpec(variant);
+    const std::vector<uint8_t> image = sample::BuildFlashImage(spec);
+    const std::string label = testing::VariantLabel(variant);
+    Seed("manifest", label + ".bin.json",
+         extract(label + ".bin", ImageFileKind::kFlashImage, image, variant, image.size()));
+    const std::vector<uint8_t> download =
+        sample::BuildDownload(image, sample::DownloadSpecFor(spec));
+    Result<std::vector<uint8_t>> converted =
+        FlashBytesOf(ImageFile{ImageFileKind::kDownloadFile, variant, download});
+    if (!converted) {
+      std::fprintf(stderr, "make_fuzz_seeds: %s\n", converted.error().text.c_str());
+      std::exit(1);
+    }
+    Seed("manifest", label + ".dld.json",
+         extract(label + ".dld", ImageFileKind::kDownloadFile, std::move(*converted), variant,
+                 download.size()));
+  }
+
+  const sample::ImageSpec spec = sample::DefaultImageSpec(kAllImage);
+  std::vector<uint8_t> image = sample::BuildFlashImage(spec);
+  const std::vector<uint8_t> sound =
+      extract("all.bin", ImageFileKind::kFlashImage, image, kAllImage, image.size());
+  Result<Manifest> manifest =
+      ReadManifest(std::string_view(reinterpret_cast<const char*>(sound.data()), sound.size()));
+  if (!manifest || manifest->unused.empty()) {
+    std::fprintf(stderr, "make_fuzz_seeds: the sample's manifest lists no unused range\n");
+    std::exit(1);
+  }
+  Result<std::vector<uint8_t>> key = CompressKeyBlock(sample::CodeLikeBytes(0x10000, 77));
+  if (!key) {
+    std::fprintf(stderr, "make_fuzz_seeds: %s\n", key.error().text.c_str());
+    std::exit(1);
+  }
+  std::copy(key->begin(), key->end(), image.begin() + kAllLayout.key_region);
+  image[manifest->unused.front().offset] = 0x5A;
+  image[spec.manufacturer.regions.front().start - sample::WindowAddress(kAllImage, 0)] ^= 0x5A;
+  Seed("manifest", "edited-all.bin.json",
+       extract("edited-all.bin", ImageFileKind::kFlashImage, image, kAllImage, image.size()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -292,5 +353,6 @@ int main(int argc, char** argv) {
   PictureSeeds();
   IniSeeds();
   StillSeeds();
+  ManifestSeeds();
   return 0;
 }

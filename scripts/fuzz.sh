@@ -6,7 +6,8 @@
 # --jobs     targets run side by side (default: the number of processors)
 # --merge    afterwards, minimise the committed corpus together with what the run found (the
 #            inputs of past findings, fuzz/corpus/<target>/finding-*, always stay)
-# Targets: download image cfg parameter_file bitmap jpeg ini still_decoder (default: all).
+# Targets: download image cfg parameter_file bitmap jpeg ini still_decoder manifest (default:
+# all).
 # Findings go to build-asan/fuzz-findings/<target>/ and make the script fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,13 +25,16 @@ while (($#)); do
     *) targets+=("$1"); shift ;;
   esac
 done
-((${#targets[@]})) || targets=(download image cfg parameter_file bitmap jpeg ini still_decoder)
+((${#targets[@]})) || targets=(download image cfg parameter_file bitmap jpeg ini still_decoder manifest)
 
 # The longest input worth making per target.
 declare -A max_len=([download]=70000 [image]=60000 [cfg]=40000 [parameter_file]=8192
-                    [bitmap]=16384 [jpeg]=16384 [ini]=4096 [still_decoder]=40000)
+                    [bitmap]=16384 [jpeg]=16384 [ini]=4096 [still_decoder]=40000
+                    [manifest]=16384)
 
-[[ -x build-asan/fuzz/fuzz_${targets[0]} ]] || bash scripts/sanitize.sh --build-only
+for target in "${targets[@]}"; do
+  [[ -x build-asan/fuzz/fuzz_$target ]] || { bash scripts/sanitize.sh --build-only; break; }
+done
 export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1"
 
