@@ -14,6 +14,12 @@ namespace {
 
 using nlohmann::json;
 
+// A name that stays inside the extraction's directory when put after it.
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
 // The manifest as it is read: each lookup names what is missing or of the wrong kind.
 class Reader {
  public:
@@ -42,10 +48,8 @@ class Reader {
   // A file of the extraction: a plain name, listed among the files with its digest.
   std::string File(const json& in, const char* key, const std::string& where) {
     std::string name = Text(in, key, where);
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-        name.find('\0') != std::string::npos) {
+    if (!IsPlainName(name))
       throw Problem{where + "." + key + " \"" + name + "\" is not a plain file name"};
-    }
     if (!files_.contains(name)) throw Problem{where + "." + key + " " + name + " is not listed"};
     return name;
   }
@@ -53,6 +57,9 @@ class Reader {
   void ReadFiles() {
     const json& files = Object(manifest_, "files", "manifest");
     for (const auto& [name, digest] : files.items()) {
+      // Pack reads every listed file from the extraction's directory by this name.
+      if (!IsPlainName(name))
+        throw Problem{"manifest.files lists \"" + name + "\", which is not a plain file name"};
       if (!digest.is_string() || digest.get<std::string>().size() != 64 ||
           digest.get<std::string>().find_first_not_of("0123456789abcdef") != std::string::npos) {
         throw Problem{"the digest of " + name + " is not a SHA-256"};
@@ -116,8 +123,11 @@ Manifest ReadChecked(const json& document) {
     const std::string where = "directory.entries[" + std::to_string(manifest.parts.size()) + "]";
     const uint64_t index = reader.Number(entry, "index", where);
     if (index >= kMaxEntries) throw Reader::Problem{where + ".index is past the directory"};
-    add(PartRole::kPartition, entry, where,
-        uint64_t{layout->area_base} + reader.Number(entry, "offset", where),
+    // The offset counts from the partition area; bounded first, so adding the area's place
+    // cannot wrap round to an offset inside the image.
+    const uint64_t offset = reader.Number(entry, "offset", where);
+    CheckRange(offset, 0, manifest.image_size, where);
+    add(PartRole::kPartition, entry, where, uint64_t{layout->area_base} + offset,
         reader.Number(entry, "length", where));
     manifest.parts.back().index = static_cast<int>(index);
     manifest.parts.back().partition_name = reader.Text(entry, "name", where);
