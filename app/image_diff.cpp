@@ -1,5 +1,6 @@
 #include "app/image_diff.h"
 
+#include <algorithm>
 #include <map>
 
 #include "download/crc32.h"
@@ -138,13 +139,37 @@ void CompareRegions(const FlashImage& a, const FlashImage& b, ImageDifference& d
   CompareText("block CRC", block_state(a), block_state(b), difference);
 }
 
+// The stretches outside the partitions that a build carries over or replaces whole; both
+// images are of one variant, so they lie at the same places in both.
+void CompareAreas(const FlashImage& a, const FlashImage& b, ImageDifference& difference) {
+  const VariantLayout& layout = a.layout();
+  std::vector<std::pair<std::string, FileRange>> areas;
+  if (!a.BootArea().empty()) areas.push_back({"boot area", {0, kBootAreaSize}});
+  for (const FileRange& range : PreservedRanges(layout))
+    areas.push_back({"carried range " + Hex(range.offset), range});
+  // An app image ends before the database and key regions.
+  if (a.variant() != kAppImage) {
+    areas.push_back({"default database", {layout.default_region, kDefaultRegionSize}});
+    areas.push_back({"key block", {layout.key_region, kKeyRegionSize}});
+  }
+  for (const auto& [name, range] : areas) {
+    const std::span<const uint8_t> old_bytes = a.Range(range.offset, range.length);
+    const std::span<const uint8_t> new_bytes = b.Range(range.offset, range.length);
+    if (!std::equal(old_bytes.begin(), old_bytes.end(), new_bytes.begin(), new_bytes.end())) {
+      difference.areas.push_back(
+          {name, range.offset, range.length, CrcOf(old_bytes), CrcOf(new_bytes)});
+    }
+  }
+}
+
 }  // namespace
 
 bool ImageDifference::Equal() const {
   for (const PartitionDifference& partition : partitions) {
     if (partition.change != PartChange::kUnchanged) return false;
   }
-  return texts.empty() && regions.empty() && !region_count_differs;
+  return texts.empty() && regions.empty() && !region_count_differs && areas.empty() &&
+         !other_bytes_differ_at;
 }
 
 Result<ImageDifference> CompareImages(const FlashImage& a, const FlashImage& b) {
@@ -153,11 +178,20 @@ Result<ImageDifference> CompareImages(const FlashImage& a, const FlashImage& b) 
                 "the images are of different variants (" + std::to_string(a.variant()) + " and " +
                     std::to_string(b.variant()) + ")");
   }
-  ImageDifference difference{a.variant(), {}, {}, {}, false};
+  ImageDifference difference;
+  difference.variant = a.variant();
   ComparePartitions(a, b, difference);
   CompareSettings(a, b, difference);
   CompareIdentity(a.manufacturer(), b.manufacturer(), difference);
   CompareRegions(a, b, difference);
+  CompareAreas(a, b, difference);
+  if (difference.Equal()) {
+    const std::span<const uint8_t> old_bytes = a.bytes(), new_bytes = b.bytes();
+    const auto at =
+        std::mismatch(old_bytes.begin(), old_bytes.end(), new_bytes.begin(), new_bytes.end()).first;
+    if (at != old_bytes.end() || old_bytes.size() != new_bytes.size())
+      difference.other_bytes_differ_at = static_cast<uint64_t>(at - old_bytes.begin());
+  }
   return difference;
 }
 

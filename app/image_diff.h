@@ -31,12 +31,26 @@ struct RegionDifference {
   std::string old_record, new_record;  // tag, start, length, flag and CRC, as info shows them
 };
 
+// A stretch of the image outside the partitions that extraction takes as a file of its own:
+// the boot area, a carried range, the default database or the key block.
+struct AreaDifference {
+  std::string name;  // "boot area", "carried range 0x660000", "default database", "key block"
+  uint32_t offset;   // in the image file
+  uint32_t length;
+  uint32_t old_crc, new_crc;  // CRC-32 of its bytes
+};
+
 struct ImageDifference {
   Variant variant;
   std::vector<PartitionDifference> partitions;  // every partition, unchanged ones included
   std::vector<TextDifference> texts;            // only those that differ
   std::vector<RegionDifference> regions;        // only those that differ
   bool region_count_differs = false;
+  std::vector<AreaDifference> areas;  // only those that differ
+  // Where the images' bytes first differ when nothing above tells them apart (bytes between
+  // partitions, the rest of the directory or the manufacturer block, one image longer): equal
+  // images are equal byte for byte.
+  std::optional<uint64_t> other_bytes_differ_at;
   bool Equal() const;
 };
 

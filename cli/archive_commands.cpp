@@ -110,6 +110,15 @@ void PrintDifference(const ImageDifference& difference, std::ostream& out) {
         << (region.old_record.empty() ? "-" : region.old_record) << " -> "
         << (region.new_record.empty() ? "-" : region.new_record) << "\n";
   }
+  for (const AreaDifference& area : difference.areas) {
+    out << area.name << ": changed (" << Hex(area.length) << " bytes at file offset "
+        << Hex(area.offset) << ", crc " << Hex(area.old_crc, 8) << " -> " << Hex(area.new_crc, 8)
+        << ")\n";
+  }
+  if (difference.other_bytes_differ_at) {
+    out << "other bytes: the images first differ at file offset "
+        << Hex(*difference.other_bytes_differ_at) << "\n";
+  }
   out << (difference.Equal() ? "the images are equal\n" : "the images differ\n");
 }
 
@@ -134,12 +143,24 @@ void PrintDifferenceJson(const ImageDifference& difference, std::ostream& out) {
     regions.push_back(
         {{"index", region.index}, {"old", region.old_record}, {"new", region.new_record}});
   }
-  json document = {{"equal", difference.Equal()},
-                   {"variant", static_cast<int>(difference.variant)},
-                   {"partitions", partitions},
-                   {"texts", texts},
-                   {"region_count_differs", difference.region_count_differs},
-                   {"regions", regions}};
+  json areas = json::array();
+  for (const AreaDifference& area : difference.areas) {
+    areas.push_back({{"name", area.name},
+                     {"offset", area.offset},
+                     {"length", area.length},
+                     {"old_crc", area.old_crc},
+                     {"new_crc", area.new_crc}});
+  }
+  json document = {
+      {"equal", difference.Equal()},
+      {"variant", static_cast<int>(difference.variant)},
+      {"partitions", partitions},
+      {"texts", texts},
+      {"region_count_differs", difference.region_count_differs},
+      {"regions", regions},
+      {"areas", areas},
+      {"other_bytes_differ_at",
+       difference.other_bytes_differ_at ? json(*difference.other_bytes_differ_at) : json()}};
   out << document.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
 }
 
