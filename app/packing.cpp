@@ -12,6 +12,7 @@
 #include "bintodld/converter.h"
 #include "download/download_file.h"
 #include "image/manufacturer_block.h"
+#include "image/settings.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
 #include "platform/job_directory.h"
@@ -72,6 +73,20 @@ std::string ModelIdOf(const std::vector<uint8_t>& bytes) {
     text.pop_back();
   }
   return text;
+}
+
+// The model id as its setting box and the build command's --model-id take it: one line of at
+// most 20 characters. Anything else would be written as it stands, lines and all.
+std::optional<std::string> ModelIdProblem(const std::string& name,
+                                          const std::vector<uint8_t>& bytes) {
+  const std::string model_id = ModelIdOf(bytes);
+  if (model_id.find_first_of("\r\n") != std::string::npos)
+    return name + " holds more than one line, and a model id is a single line";
+  if (model_id.size() > kModelIdMaxLength) {
+    return name + " holds " + std::to_string(model_id.size()) +
+           " characters, and a model id has at most " + std::to_string(kModelIdMaxLength);
+  }
+  return std::nullopt;
 }
 
 class Packing {
@@ -185,6 +200,10 @@ class Packing {
     const std::map<std::string, Edit> editable = Editable();
     for (const std::string& name : changed_) {
       if (auto found = editable.find(name); found != editable.end()) {
+        if (found->second.kind == EditKind::kModelId) {
+          if (std::optional<std::string> problem = ModelIdProblem(name, files_.at(name)))
+            return problem;
+        }
         edits_.emplace(name, found->second);
         continue;
       }
