@@ -229,9 +229,10 @@ void AddArchiveCommands(CLI::App& app, std::function<int()>& run) {
                  "pack an image whose checksums did not match it when it was extracted");
   pack->footer(
       "Files that may change: a logo's .m2v (or a new picture <logo>.jpg or <logo>.bmp beside\n"
-      "it), modelid, httpcfg.ini, default-database.bin and key-block.bin; the changes go through\n"
-      "the rules of Start. Unchanged, OUT is the extracted image byte for byte (for a download\n"
-      "file: a download file of that image).\n"
+      "it), modelid, httpcfg.ini, default-database.bin and the key (key.bin of a compressed key\n"
+      "block, key-block.bin otherwise); the changes go through the rules of Start. Unchanged,\n"
+      "OUT is the extracted image byte for byte (for a download file: a download file of that\n"
+      "image).\n"
       "Exit status: 0 when OUT was written; 1 when DIR is no sound extraction, a file changed\n"
       "that cannot, a change is refused as Start refuses it, or OUT exists (without --force);\n"
       "2 for a usage error.");
