@@ -89,6 +89,21 @@ std::optional<std::string> ModelIdProblem(const std::string& name,
   return std::nullopt;
 }
 
+// httpcfg.ini as its setting boxes and the build command's options take its values: each of
+// the seven at most 255 characters.
+std::optional<std::string> HttpCfgProblem(const std::string& name,
+                                          const std::vector<uint8_t>& bytes) {
+  const HttpSettings settings = ReadHttpSettings(std::string(bytes.begin(), bytes.end()));
+  for (const HttpSettingKey& key : kHttpSettingKeys) {
+    const std::string& value = settings[static_cast<size_t>(IndexOf(key.kind) - 1)];
+    if (value.size() > kHttpValueMaxLength) {
+      return name + " gives " + key.key + " " + std::to_string(value.size()) +
+             " characters, and an HTTP setting has at most " + std::to_string(kHttpValueMaxLength);
+    }
+  }
+  return std::nullopt;
+}
+
 class Packing {
  public:
   explicit Packing(const PackRequest& request)
@@ -200,10 +215,12 @@ class Packing {
     const std::map<std::string, Edit> editable = Editable();
     for (const std::string& name : changed_) {
       if (auto found = editable.find(name); found != editable.end()) {
-        if (found->second.kind == EditKind::kModelId) {
-          if (std::optional<std::string> problem = ModelIdProblem(name, files_.at(name)))
-            return problem;
-        }
+        std::optional<std::string> problem;
+        if (found->second.kind == EditKind::kModelId)
+          problem = ModelIdProblem(name, files_.at(name));
+        if (found->second.kind == EditKind::kHttpCfg)
+          problem = HttpCfgProblem(name, files_.at(name));
+        if (problem) return problem;
         edits_.emplace(name, found->second);
         continue;
       }

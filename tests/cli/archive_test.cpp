@@ -271,6 +271,14 @@ TEST_P(DatabaseAndKey, PackAsBuildMakesThem) {
   ProgramRun pack = Pack(dir, work.File("stored.bin"));
   EXPECT_EQ(pack.exit_status, 0) << pack.errors;
   EXPECT_TRUE(SameBytes(work.File("stored.bin"), built));
+  // What lies outside the partitions differs too.
+  const ProgramRun diff = Quorvane({"diff", image, work.File("stored.bin"), "--json"});
+  EXPECT_EQ(diff.exit_status, 1) << diff.errors;
+  std::set<std::string> areas;
+  const json difference = json::parse(diff.output);
+  for (const json& area : difference["areas"])
+    areas.insert(area["name"].get<std::string>());
+  EXPECT_EQ(areas, (std::set<std::string>{"default database", "key block"})) << diff.output;
 
   // A compressed key block: its key data is key.bin, which changes the key.
   const std::string compressed_key = work.File("compressed-key.bin");
@@ -404,6 +412,11 @@ TEST(Pack, RefusesWhatItCannotPackAndWritesNothing) {
       {"a still that does not decode", write("boot.m2v", "not a still"), "boot still"},
       {"a model id of two lines", write("modelid", "NEW\nID\n"), "modelid"},
       {"a model id longer than its box", write("modelid", std::string(21, 'M')), "modelid"},
+      {"an HTTP setting longer than its box",
+       [](const std::string& dir, const std::string&) {
+         SetManualAddress(dir + "/httpcfg.ini", "http://" + std::string(249, 'u'));
+       },
+       "httpManualAddr 256 characters"},
       {"a missing file",
        [](const std::string& dir, const std::string&) { RemoveFile(dir + "/fw_audio.bin"); },
        "fw_audio.bin"},
