@@ -10,6 +10,7 @@
 #include "app/image_diff.h"
 #include "app/messages.h"
 #include "app/packing.h"
+#include "cli/message_lines.h"
 #include "platform/hex.h"
 #include "platform/io_error.h"
 
@@ -17,19 +18,8 @@ namespace qv::cli {
 
 namespace {
 
-// A message box as one line, as the build command prints them.
-void Print(std::ostream& out, const Message& message) {
-  std::string shown = message.text;
-  for (char& c : shown) {
-    if (c == '\r') c = '\n';
-  }
-  out << CaptionOf(message.kind) << ": " << shown << std::endl;
-}
-
 int Report(const Outcome& outcome) {
-  for (const Message& message : outcome.messages)
-    Print(std::cerr, message);
-  return outcome.done() ? 0 : 1;
+  return ReportOutcome(std::cerr, outcome) ? 0 : 1;
 }
 
 struct ExtractOptions {
@@ -60,10 +50,7 @@ int RunPack(const PackOptions& options) {
   request.out = options.out;
   request.replace = options.force ? PendingFile::Replace::kExisting : PendingFile::Replace::kNever;
   request.answer = [&options](const Question& question) {
-    const bool yes = question.kind == QuestionKind::kOpenDamagedImage ? options.allow_bad_checksums
-                                                                      : options.force;
-    Print(std::cerr, {yes ? MessageKind::kInformation : MessageKind::kError, question.text});
-    return yes;
+    return AnswerFromOptions(question, options.allow_bad_checksums, options.force, std::cerr);
   };
   return Report(PackImage(request));
 }

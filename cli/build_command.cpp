@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "app/job.h"
+#include "cli/message_lines.h"
 #include "platform/io_error.h"
 
 namespace qv::cli {
@@ -15,23 +16,6 @@ std::string Absolute(const std::string& path) {
   return std::filesystem::absolute(path).string();
 }
 
-// A message box as one line: "<caption>: <text>", carriage returns inside the text printed as
-// line breaks.
-void Print(std::ostream& out, const Message& message) {
-  std::string shown = message.text;
-  for (char& c : shown) {
-    if (c == '\r') c = '\n';
-  }
-  out << CaptionOf(message.kind) << ": " << shown << std::endl;
-}
-
-// Prints what a workflow reports; true when it did what was asked.
-bool Report(std::ostream& out, const Outcome& outcome) {
-  for (const Message& message : outcome.messages)
-    Print(out, message);
-  return outcome.done();
-}
-
 // The choices in the order boot, menu, radio, default database, key; a refused choice stops
 // the command before Start.
 bool MakeChoices(Job& job, const BuildOptions& options, std::ostream& out) {
@@ -40,29 +24,15 @@ bool MakeChoices(Job& job, const BuildOptions& options, std::ostream& out) {
        {&options.menu, LogoKind::kMenu},
        {&options.radio, LogoKind::kRadio}}};
   for (const auto& [chosen, kind] : logos) {
-    if (*chosen && !Report(out, job.ChooseLogo(kind, Absolute(**chosen)))) return false;
+    if (*chosen && !ReportOutcome(out, job.ChooseLogo(kind, Absolute(**chosen)))) return false;
   }
   const std::array<std::pair<const std::optional<std::string>*, SourceKind>, 2> sources = {
       {{&options.default_database, SourceKind::kDefaultDatabase},
        {&options.key, SourceKind::kKey}}};
   for (const auto& [chosen, kind] : sources) {
-    if (*chosen && !Report(out, job.ChooseSource(kind, Absolute(**chosen)))) return false;
+    if (*chosen && !ReportOutcome(out, job.ChooseSource(kind, Absolute(**chosen)))) return false;
   }
   return true;
-}
-
-// The command's answers: what its options say, with the job's reason printed either way.
-bool Answer(const BuildOptions& options, const Question& question, std::ostream& out) {
-  const bool yes = question.kind == QuestionKind::kOpenDamagedImage ? options.allow_bad_checksums
-                                                                    : options.force;
-  const char* consequence =
-      question.kind == QuestionKind::kOpenDamagedImage
-          ? (yes ? "opened all the same (--allow-bad-checksums)"
-                 : "not opened; --allow-bad-checksums opens it all the same")
-          : (yes ? "replaced (--force)" : "not replaced; --force replaces them");
-  Print(out, {yes ? MessageKind::kInformation : MessageKind::kError,
-              question.text + "\r" + consequence});
-  return yes;
 }
 
 }  // namespace
@@ -73,14 +43,15 @@ int RunBuild(const BuildOptions& options, std::ostream& messages) {
   try {
     std::filesystem::create_directories(directory);
   } catch (const std::filesystem::filesystem_error& error) {
-    Print(messages, {MessageKind::kRunTimeError, IoError::FromErrno(error.code().value()).what()});
+    PrintMessage(messages,
+                 {MessageKind::kRunTimeError, IoError::FromErrno(error.code().value()).what()});
     return 1;
   }
   if (directory.back() != '/') directory += '/';
 
   JobOptions job_options;
   job_options.answer = [&](const Question& question) {
-    return Answer(options, question, messages);
+    return AnswerFromOptions(question, options.allow_bad_checksums, options.force, messages);
   };
   Job job(job_options);
   // The command ends as the window's Cancel does: whatever it stops at, the working files go,
@@ -91,12 +62,12 @@ int RunBuild(const BuildOptions& options, std::ostream& messages) {
   } cancel_at_end{job};
 
   job.JobReset();
-  if (!Report(messages, job.Open(Absolute(options.image)))) return 1;
+  if (!ReportOutcome(messages, job.Open(Absolute(options.image)))) return 1;
   if (!MakeChoices(job, options, messages)) return 1;
   for (size_t i = 0; i < options.settings.size(); ++i) {
     if (options.settings[i]) job.EditSetting(kSettingKinds[i], *options.settings[i]);
   }
-  return Report(messages, job.Build(directory)) ? 0 : 1;
+  return ReportOutcome(messages, job.Build(directory)) ? 0 : 1;
 }
 
 }  // namespace qv::cli
