@@ -49,15 +49,6 @@ std::optional<std::span<const uint8_t>> HttpCfgData(const PartitionEdits& partit
   return found;
 }
 
-// A name as it stands in a directory, whatever it is: a file, a link (even a dangling one), or
-// anything else that a new file of that name would meet.
-bool NameIsTaken(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
-  // A name the system cannot look up at all is left to fail, with its own error, when written.
-  return !error && status.type() != std::filesystem::file_type::not_found;
-}
-
 }  // namespace
 
 std::optional<PendingFile::Replace> Job::OutputMode(const std::string& output_directory,

@@ -30,13 +30,6 @@ struct Range {
   uint64_t length;
 };
 
-// A name as it stands in a directory, whatever it is: a file, a link, a directory.
-bool NameIsTaken(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
-  return !error && status.type() != std::filesystem::file_type::not_found;
-}
-
 std::vector<uint8_t> Copy(std::span<const uint8_t> bytes) {
   return {bytes.begin(), bytes.end()};
 }

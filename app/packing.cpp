@@ -53,12 +53,6 @@ bool IsPlainFile(const std::string& path) {
   return std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::regular;
 }
 
-bool NameIsTaken(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
-  return !error && status.type() != std::filesystem::file_type::not_found;
-}
-
 std::string WithSeparator(std::string directory) {
   if (directory.empty() || directory.back() != '/') directory += '/';
   return directory;

@@ -130,6 +130,11 @@ int32_t FileSize(const std::string& path) {
   return static_cast<int32_t>(size);
 }
 
+bool NameIsTaken(const std::string& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) == 0;
+}
+
 bool FileExists(const std::string& path) {
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0;

@@ -57,6 +57,11 @@ int32_t FileSize(const std::string& path);
 
 bool FileExists(const std::string& path);
 
+// True when anything stands under the name in its directory: a file, a link (even a dangling
+// one), a directory, or anything else that a new file of that name would meet. A name the
+// system cannot look up at all gives false, and fails with its own error when written.
+bool NameIsTaken(const std::string& path);
+
 // True when both names exist and lead to the same file (the same device and inode).
 bool IsSameFile(const std::string& a, const std::string& b);
 
