@@ -43,6 +43,9 @@ struct JobOptions {
   // temporary directory.
   std::string job_directory_parent;
   std::chrono::milliseconds converter_time_limit{120000};
+  // A chosen picture of another size is scaled to the standard size keeping its aspect ratio,
+  // centred on black, instead of being cut or extended with white.
+  bool fit_pictures = false;
   std::function<void()> let_events_through;  // called during long work, when set
   // Answers a question yes (true) or no; without it, every answer is no.
   std::function<bool(const Question&)> answer;
