@@ -10,8 +10,9 @@
 #include "formatswitch/ycbcr_picture.h"
 #include "platform/bitmap.h"
 #include "platform/file.h"
-#include "platform/pending_file.h"
 #include "platform/io_error.h"
+#include "platform/pending_file.h"
+#include "workfiles/parameter_files.h"
 
 namespace qv::formatswitch {
 
@@ -63,20 +64,24 @@ bool LoadQuantiserMatrices(const std::string& program_directory, StillSettings& 
   return true;
 }
 
-// Loads the parameter file for the picture's height and applies the converter's own values.
-bool LoadSettings(const std::string& program_directory, const std::string& par_name,
-                  const std::string& source_name, StillSettings& settings, std::ostream& messages) {
-  std::optional<std::string> par_path = FindIgnoringCase(program_directory, par_name);
-  if (!par_path) {
-    messages << "Error: cannot find " << par_name << " in " << program_directory << "\n";
-    return false;
-  }
+// Loads the parameter file for the picture's height from the program's directory, or the
+// built-in one of the same content when the directory holds none, and applies the converter's
+// own values.
+bool LoadSettings(const std::string& program_directory, bool pal, const std::string& source_name,
+                  StillSettings& settings, std::ostream& messages) {
+  std::optional<std::string> par_path =
+      FindIgnoringCase(program_directory, pal ? "pal.par" : "ntsc.par");
   std::string text;
-  try {
-    text = ReadText(*par_path);
-  } catch (const IoError& io) {
-    messages << "Error: cannot read " << *par_path << ": " << io.what() << "\n";
-    return false;
+  if (!par_path) {
+    par_path = "built-in " + std::string(pal ? kPalParName : kNtscParName);
+    text = pal ? kPalParContent : kNtscParContent;
+  } else {
+    try {
+      text = ReadText(*par_path);
+    } catch (const IoError& io) {
+      messages << "Error: cannot read " << *par_path << ": " << io.what() << "\n";
+      return false;
+    }
   }
   Result<EncoderParameters> parsed = ParseParameterFile(text);
   if (!parsed) {
@@ -152,8 +157,10 @@ struct FoundPicture {
   std::string file_name;  // the name as the directory spells it
 };
 
-// Finds the bitmap `name` names: relative to the program's directory unless absolute, in
-// whatever letter case.
+// Finds the bitmap `name` names, in whatever letter case: an absolute name as it stands, a
+// relative one in the program's directory and, when it is not there, in the current directory
+// (the tool puts the picture beside the program; a user runs the program on a picture of the
+// directory they work in).
 std::optional<FoundPicture> FindPicture(const std::string& name,
                                         const std::string& program_directory,
                                         std::ostream& messages) {
@@ -162,15 +169,20 @@ std::optional<FoundPicture> FindPicture(const std::string& name,
     return std::nullopt;
   }
   std::filesystem::path named(name);
-  std::string directory = named.is_absolute()
-                              ? named.parent_path().string()
-                              : JoinPath(program_directory, named.parent_path().string());
-  std::optional<std::string> found = FindIgnoringCase(directory, named.filename().string());
-  if (!found) {
-    messages << "Error: cannot find " << name << "\n";
-    return std::nullopt;
+  std::vector<std::string> directories;
+  if (named.is_absolute()) {
+    directories = {named.parent_path().string()};
+  } else {
+    directories = {JoinPath(program_directory, named.parent_path().string()),
+                   named.parent_path().string()};
   }
-  return FoundPicture{directory, *found, std::filesystem::path(*found).filename().string()};
+  for (const std::string& directory : directories) {
+    std::optional<std::string> found = FindIgnoringCase(directory, named.filename().string());
+    if (found)
+      return FoundPicture{directory, *found, std::filesystem::path(*found).filename().string()};
+  }
+  messages << "Error: cannot find " << name << "\n";
+  return std::nullopt;
 }
 
 // Loads the picture and checks it is a 24-bit still of 720 x 576 (PAL) or 720 x 480 (NTSC).
@@ -216,7 +228,7 @@ std::vector<uint8_t> EncodeWithinBudget(const YCbCrPicture& picture, int frame_r
 }  // namespace
 
 bool ConvertPicture(const std::string& name, const std::string& program_directory,
-                    std::ostream& messages) {
+                    std::ostream& messages, const std::optional<std::string>& output_path) {
   const std::optional<FoundPicture> found = FindPicture(name, program_directory, messages);
   if (!found) return false;
   const std::optional<Bitmap> bitmap = LoadStillPicture(name, *found, messages);
@@ -227,10 +239,7 @@ bool ConvertPicture(const std::string& name, const std::string& program_director
   StillSettings settings;
   const std::string& file_name = found->file_name;
   std::string base_name = file_name.substr(0, file_name.size() - 4);
-  if (!LoadSettings(program_directory, pal ? "pal.par" : "ntsc.par", base_name, settings,
-                    messages)) {
-    return false;
-  }
+  if (!LoadSettings(program_directory, pal, base_name, settings, messages)) return false;
   const EncoderParameters& p = settings.parameters;
   if (p.horizontal_size != bitmap->width || p.vertical_size != bitmap->height) {
     messages << "Error: the parameter file is for " << p.horizontal_size << " x " << p.vertical_size
@@ -241,8 +250,9 @@ bool ConvertPicture(const std::string& name, const std::string& program_director
   YCbCrPicture picture = ConvertToYCbCr(*bitmap, p.matrix_coefficients, p.progressive_frame != 0);
   std::vector<uint8_t> still = EncodeWithinBudget(picture, frame_rate, settings);
 
-  std::string output =
-      JoinPath(found->directory, file_name.substr(0, file_name.size() - 3) + "m2v");
+  const std::string output =
+      output_path ? *output_path
+                  : JoinPath(found->directory, file_name.substr(0, file_name.size() - 3) + "m2v");
   try {
     WriteFileAtomically(output, still);
   } catch (const IoError& io) {
@@ -254,6 +264,11 @@ bool ConvertPicture(const std::string& name, const std::string& program_director
 
 int RunFormatSwitch(const std::vector<std::string>& arguments, const std::string& program_directory,
                     std::ostream& messages) {
+  // One picture with the still's own name: "-c PICTURE -o OUT" or "-o OUT -c PICTURE".
+  if (arguments.size() == 4 && arguments[0] == "-c" && arguments[2] == "-o")
+    return ConvertPicture(arguments[1], program_directory, messages, arguments[3]) ? 0 : 1;
+  if (arguments.size() == 4 && arguments[0] == "-o" && arguments[2] == "-c")
+    return ConvertPicture(arguments[3], program_directory, messages, arguments[1]) ? 0 : 1;
   if (arguments.size() < 2 || arguments[0] != "-c") {
     messages << "usage: formatswitch -c <picture>.bmp\n"
                 "Encodes a 24-bit 720 x 576 or 720 x 480 bitmap into an MPEG-2 still "

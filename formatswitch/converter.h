@@ -28,14 +28,18 @@ std::optional<std::string> FindIgnoringCase(const std::string& directory, const 
 [[nodiscard]] Result<QuantiserMatrix> ReadQuantiserMatrix(const std::string& path);
 
 // Converts one picture named as on the command line. Names without a leading '/' are taken
-// relative to `program_directory`, which also holds the parameter files. Reports on
+// relative to `program_directory`, or to the current directory when the picture is not there.
+// The parameter file comes from `program_directory` (PAL.par for 576 rows, NTSC.par for 480,
+// in any letter case); when it holds none, the built-in one of the same content. The still is
+// written to `output_path` when given, otherwise as <name>.m2v beside the picture. Reports on
 // `messages`; returns true when the still was written.
 bool ConvertPicture(const std::string& name, const std::string& program_directory,
-                    std::ostream& messages);
+                    std::ostream& messages,
+                    const std::optional<std::string>& output_path = std::nullopt);
 
-// The whole program: arguments without the program name. Returns the exit status: 0 when
-// every named picture was converted, 1 when one was not, 2 for a command line it does not
-// understand.
+// The whole program: arguments without the program name ("-c PICTURE...", or one picture with
+// "-o OUT" before or after it). Returns the exit status: 0 when every named picture was
+// converted, 1 when one was not, 2 for a command line it does not understand.
 int RunFormatSwitch(const std::vector<std::string>& arguments, const std::string& program_directory,
                     std::ostream& messages);
 
