@@ -54,7 +54,11 @@ ChoiceOutcome Refused(ChoiceOutcome outcome, MessageKind kind, std::string text)
 
 // The messages a prepared logo picture brings, in the order they are shown.
 void ShowPictureMessages(const LogoPictureResult& result, ChoiceOutcome& outcome) {
-  if (result.resized_from) {
+  if (result.resized_from && result.fitted) {
+    outcome.Show(MessageKind::kInformation,
+                 text::PictureFitted(result.resized_from->width, result.resized_from->height,
+                                     result.fitted_to.width, result.fitted_to.height));
+  } else if (result.resized_from) {
     outcome.Show(MessageKind::kInformation,
                  text::PictureSize(result.resized_from->width, result.resized_from->height));
   }
@@ -64,6 +68,8 @@ void ShowPictureMessages(const LogoPictureResult& result, ChoiceOutcome& outcome
     outcome.Show(MessageKind::kError, text::kPictureType);
   if (result.refusal == PictureRefusal::kTooLarge)
     outcome.Show(MessageKind::kError, text::PictureTooLarge(result.too_large));
+  if (result.refusal == PictureRefusal::kUnreadable)
+    outcome.Show(MessageKind::kError, text::PictureUnreadable(result.unreadable));
 }
 
 // Converts a chosen download file of a source into `converted_path`, beside the image of an
@@ -107,7 +113,9 @@ ChoiceOutcome Job::ChooseLogo(LogoKind kind, const std::string& chosen) {
     return Refused(std::move(outcome), MessageKind::kError, text::PictureIsWorkingFile(kind));
   picked_files_.push_back(path);
   try {
-    LogoPictureResult result = PrepareLogoPicture(path, kind, working_directory());
+    std::optional<FitStandard> fit;
+    if (options_.fit_pictures) fit = options_.fit_standard;
+    LogoPictureResult result = PrepareLogoPicture(path, kind, working_directory(), fit);
     outcome.preview_loaded = result.preview.Loaded();
     ShowPictureMessages(result, outcome);
     if (!result.accepted()) return Refused(std::move(outcome));

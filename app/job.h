@@ -15,6 +15,7 @@
 #include "platform/job_directory.h"
 #include "platform/pending_file.h"
 #include "workfiles/logo_kind.h"
+#include "workfiles/logo_picture.h"
 
 // The job service: one job of the tool, from opening an image to Start. It holds the opened
 // image and the user's choices, runs the workflows over them in a directory of the job's own,
@@ -46,6 +47,9 @@ struct JobOptions {
   // A chosen picture of another size is scaled to the standard size keeping its aspect ratio,
   // centred on black, instead of being cut or extended with white.
   bool fit_pictures = false;
+  // The standard size a fitted picture is scaled to: 720 x 576, or 720 x 480 for NTSC logos.
+  // (Without fitting, the size follows each picture's own height.)
+  FitStandard fit_standard = FitStandard::kPal;
   std::function<void()> let_events_through;  // called during long work, when set
   // Answers a question yes (true) or no; without it, every answer is no.
   std::function<bool(const Question&)> answer;

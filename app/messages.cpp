@@ -100,6 +100,20 @@ std::string PictureTooLarge(std::string_view reason) {
   return "Quorvane: Open File Error: " + std::string(reason) + "!";
 }
 
+std::string PictureUnreadable(std::string_view reason) {
+  return "Quorvane: Open File Error: " + std::string(reason) + "!";
+}
+
+std::string PictureFitted(int32_t width, int32_t height, int32_t new_width, int32_t new_height) {
+  return "Quorvane: The picture of " + std::to_string(width) + "*" + std::to_string(height) +
+         " was scaled to fit " + std::to_string(new_width) + "*" + std::to_string(new_height) +
+         ", keeping its aspect ratio, centred on black.";
+}
+
+std::string WindowCaptionFor(std::string_view file_name) {
+  return std::string(file_name) + " - " + kWindowCaption;
+}
+
 std::string NotAnImage(std::string_view path, std::string_view reason) {
   return "Quorvane: " + std::string(path) +
          " is not an image this tool handles: " + std::string(reason) + ".";

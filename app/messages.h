@@ -85,6 +85,17 @@ std::string RegionOnlyInMergedImage(std::string_view what, std::string_view merg
 std::string RegionWouldBeLost(std::string_view what);
 // A chosen picture larger than any logo.
 std::string PictureTooLarge(std::string_view reason);
+
+// Texts of this release's additions, not among the texts the box's users know: worded freely.
+// The open dialog for a logo picture, PNG pictures included.
+inline constexpr char kOpenLogoPictureFilter[] = "Open file(*.jpg&*.bmp&*.png)|*.jpg;*.bmp;*.png";
+inline constexpr char kOpenLogoPictureTitle[] = "Open *.jpg & *.bmp & *.png file";
+// A chosen PNG file that cannot be read whole, and why.
+std::string PictureUnreadable(std::string_view reason);
+// A picture of W x H scaled to fit the standard size NW x NH (`quorvane build --fit`).
+std::string PictureFitted(int32_t width, int32_t height, int32_t new_width, int32_t new_height);
+// The window's caption while the file `file_name` is open.
+std::string WindowCaptionFor(std::string_view file_name);
 // A logo's still, given as it is, that does not decode.
 std::string StillRefused(LogoKind kind, std::string_view reason);
 

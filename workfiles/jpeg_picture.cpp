@@ -9,13 +9,11 @@
 
 #include "platform/file.h"
 #include "platform/io_error.h"
+#include "workfiles/logo_picture.h"
 
 namespace qv {
 
 namespace {
-
-// Pictures beyond this many pixels are refused before any pixel memory is allocated.
-constexpr uint64_t kMaxPixels = 64ull << 20;
 
 struct JumpingErrorManager {
   jpeg_error_mgr manager;
@@ -56,7 +54,7 @@ bool Decode(jpeg_decompress_struct& info, JumpingErrorManager& errors,
   info.scale_denom = 1;
   jpeg_calc_output_dimensions(&info);
   uint64_t pixels = static_cast<uint64_t>(info.output_width) * info.output_height;
-  if (info.output_width > 32768 || info.output_height > 32768 || pixels > kMaxPixels) {
+  if (info.output_width > 32768 || info.output_height > 32768 || pixels > kLargestPicturePixels) {
     std::snprintf(errors.text, sizeof errors.text, "JPEG picture of %u x %u is too large",
                   info.output_width, info.output_height);
     return false;

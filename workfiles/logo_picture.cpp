@@ -8,7 +8,9 @@
 #include "platform/file.h"
 #include "platform/little_endian.h"
 #include "platform/pending_file.h"
+#include "workfiles/fit_picture.h"
 #include "workfiles/jpeg_picture.h"
+#include "workfiles/png_picture.h"
 
 namespace qv {
 
@@ -61,6 +63,8 @@ Result<std::vector<uint8_t>> ReadPictureFile(const std::string& path,
   std::optional<std::pair<int64_t, int64_t>> dimensions;
   if (extension == ".jpg") {
     if (auto jpeg = JpegDimensions(bytes)) dimensions.emplace(jpeg->first, jpeg->second);
+  } else if (extension == ".png") {
+    if (auto png = PngDimensions(bytes)) dimensions.emplace(png->first, png->second);
   } else {
     dimensions = BitmapDimensions(bytes);
   }
@@ -71,12 +75,23 @@ Result<std::vector<uint8_t>> ReadPictureFile(const std::string& path,
                     std::to_string(dimensions->second) + " pixels, more than the " +
                     std::to_string(kLargestPictureSide) + " a side a logo picture may have");
   }
+  // A PNG's pixels are bounded before libpng is asked for them, as a JPEG's are by its decoder.
+  if (extension == ".png" && dimensions &&
+      static_cast<uint64_t>(dimensions->first * dimensions->second) > kLargestPicturePixels) {
+    return Fail("width", 16,
+                "the picture " + name + " is " + std::to_string(dimensions->first) + " x " +
+                    std::to_string(dimensions->second) + " pixels, more than the " +
+                    std::to_string(kLargestPicturePixels) + " pixels a logo picture may have");
+  }
   return bytes;
 }
 
 }  // namespace
 
-Result<std::optional<PictureSize>> CheckPicture(Bitmap& picture, const std::string& saved_file) {
+namespace {
+
+// The depth test of CheckPicture: the saved file's bit count must be 24.
+Result<void> CheckSavedDepth(const std::string& saved_file) {
   uint8_t bit_count[2] = {};
   size_t read;
   {
@@ -91,6 +106,14 @@ Result<std::optional<PictureSize>> CheckPicture(Bitmap& picture, const std::stri
         "bit count", kBitCountOffset,
         "the saved picture has " + std::to_string(ReadLe16(bit_count)) + " bits per pixel, not 24");
   }
+  return {};
+}
+
+}  // namespace
+
+Result<std::optional<PictureSize>> CheckPicture(Bitmap& picture, const std::string& saved_file) {
+  if (Result<void> depth = CheckSavedDepth(saved_file); !depth)
+    return tl::unexpected(depth.error());
 
   const PictureSize own{picture.width, picture.height};
   int32_t new_width = kStandardWidth;
@@ -103,10 +126,11 @@ Result<std::optional<PictureSize>> CheckPicture(Bitmap& picture, const std::stri
 }
 
 LogoPictureResult PrepareLogoPicture(const std::string& chosen_file, LogoKind kind,
-                                     const std::string& working_directory) {
+                                     const std::string& working_directory,
+                                     std::optional<FitStandard> fit) {
   LogoPictureResult result;
   std::string extension = LowerExtension(chosen_file);
-  if (extension != ".jpg" && extension != ".bmp") {
+  if (extension != ".jpg" && extension != ".bmp" && extension != ".png") {
     // Nothing to load: testing an older logo picture of this kind would accept a picture the
     // user did not choose.
     result.refusal = PictureRefusal::kNotJpegOrBmp;
@@ -133,11 +157,39 @@ LogoPictureResult PrepareLogoPicture(const std::string& chosen_file, LogoKind ki
     picture = DecodeJpeg(*file);
     result.preview.picture = picture;
     SaveBitmap(picture, candidate);
+  } else if (extension == ".png") {
+    Result<Bitmap> decoded = DecodePng(*file, kLargestPicturePixels);
+    if (!decoded) {
+      result.refusal = PictureRefusal::kUnreadable;
+      result.unreadable = "the picture " + std::filesystem::path(chosen_file).filename().string() +
+                          " is no PNG picture the tool can read (" + decoded.error().text + ")";
+      return result;
+    }
+    picture = std::move(*decoded);
+    result.preview.picture = picture;
+    SaveBitmap(picture, candidate);
   } else {
     WriteWholeFile(candidate, *file);
     picture = LoadBitmap(candidate);
     SaveBitmap(picture, candidate);  // at the depth it was loaded with
     result.preview.file = chosen_file;
+  }
+
+  if (fit) {
+    if (!CheckSavedDepth(candidate)) {
+      result.refusal = PictureRefusal::kPixelDepth;
+      return result;
+    }
+    const PictureSize standard{kStandardWidth,
+                               *fit == FitStandard::kNtsc ? kNtscHeight : kPalHeight};
+    if (picture.width != standard.width || picture.height != standard.height) {
+      result.resized_from = PictureSize{picture.width, picture.height};
+      result.fitted = true;
+      result.fitted_to = standard;
+      picture = FitPicture(picture, standard.width, standard.height);
+    }
+    WriteFileAtomically(target, EncodeBitmap(picture));
+    return result;
   }
 
   Result<std::optional<PictureSize>> checked = CheckPicture(picture, candidate);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 // clang-format off
 #include <jpeglib.h>
+#include <png.h>
 // clang-format on
 
 #include "platform/little_endian.h"
@@ -269,6 +270,65 @@ void WriteJpeg(const Bitmap& bitmap, const std::string& path, int quality, bool 
   }
   jpeg_finish_compress(&info);
   jpeg_destroy_compress(&info);
+  std::fclose(file);
+}
+
+void WritePng(const std::string& path, int32_t width, int32_t height, const PngLayout& layout,
+              const PngSamples& samples) {
+  const int channels = layout.colour_type == 2   ? 3
+                       : layout.colour_type == 4 ? 2
+                       : layout.colour_type == 6 ? 4
+                                                 : 1;
+  const int depth = layout.bit_depth;
+  const size_t row_bytes = (static_cast<size_t>(width) * channels * depth + 7) / 8;
+  std::vector<std::vector<uint8_t>> rows(static_cast<size_t>(height),
+                                         std::vector<uint8_t>(row_bytes, 0));
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* row = rows[static_cast<size_t>(y)].data();
+    size_t bit = 0;  // samples packed from the most significant bit, 16-bit ones big-endian
+    for (int32_t x = 0; x < width; ++x) {
+      const std::array<uint16_t, 4> pixel = samples(x, y);
+      for (int c = 0; c < channels; ++c, bit += static_cast<size_t>(depth)) {
+        const uint16_t value = pixel[static_cast<size_t>(c)];
+        if (depth == 16) {
+          row[bit / 8] = static_cast<uint8_t>(value >> 8);
+          row[bit / 8 + 1] = static_cast<uint8_t>(value);
+        } else {
+          row[bit / 8] |= static_cast<uint8_t>(value << (8 - depth - bit % 8));
+        }
+      }
+    }
+  }
+
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) throw std::runtime_error("cannot write " + path);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    throw std::runtime_error("libpng could not write " + path);
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), depth,
+               layout.colour_type, layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_color> palette;
+  for (uint32_t entry : layout.palette) {
+    palette.push_back({static_cast<png_byte>(entry >> 16), static_cast<png_byte>(entry >> 8),
+                       static_cast<png_byte>(entry)});
+  }
+  if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+  if (!layout.alphas.empty()) {
+    png_set_tRNS(png, info, layout.alphas.data(), static_cast<int>(layout.alphas.size()), nullptr);
+  }
+  png_write_info(png, info);
+  std::vector<png_bytep> pointers;
+  for (std::vector<uint8_t>& row : rows)
+    pointers.push_back(row.data());
+  png_write_image(png, pointers.data());  // all passes of an interlaced picture
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
   std::fclose(file);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,25 @@ std::vector<uint8_t> RunLengthBitmapFile(int32_t width, int32_t height, uint16_t
 // Writes `bitmap` (24 bits per pixel, or 8 for greyscale) as a baseline JPEG with libjpeg.
 void WriteJpeg(const Bitmap& bitmap, const std::string& path, int quality = 90,
                bool greyscale = false);
+
+// A PNG picture's layout as its IHDR, PLTE and tRNS chunks give it: the colour type as the
+// PNG format numbers it (0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGB and alpha), the
+// bit depth, Adam7 interlacing or none, and for a palette picture its 0x00RRGGBB entries and
+// the alphas of its first entries (no tRNS chunk when empty).
+struct PngLayout {
+  int colour_type = 2;
+  int bit_depth = 8;
+  bool interlaced = false;
+  std::vector<uint32_t> palette;
+  std::vector<uint8_t> alphas;
+};
+// The samples of one pixel at the layout's bit depth, in the order of its channels: grey;
+// red, green, blue; index; grey, alpha; red, green, blue, alpha.
+using PngSamples = std::function<std::array<uint16_t, 4>(int32_t x, int32_t y)>;
+
+// Writes a PNG file of `width` x `height` with libpng.
+void WritePng(const std::string& path, int32_t width, int32_t height, const PngLayout& layout,
+              const PngSamples& samples);
 
 // The luma plane a still encoder starts from: Y' in studio range, rounded, with the
 // weights of red and blue (BT.601 by default).

@@ -1,6 +1,7 @@
 #include "workfiles/logo_picture.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "platform/file.h"
 #include "platform/io_error.h"
@@ -8,6 +9,8 @@
 #include "tests/support/form_driver.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_pictures.h"
+#include "workfiles/fit_picture.h"
+#include "workfiles/png_picture.h"
 
 namespace qv {
 namespace {
@@ -193,8 +196,8 @@ TEST(LogoPicture, OtherExtensionsAreRefusedWithoutTouchingTheLogoPicture) {
   TempDir dir;
   Bitmap earlier = MakePicture(PictureKind::kFlatLogo, 720, 576);
   SaveBitmap(earlier, dir.File("boot.bmp"));
-  SaveBitmap(earlier, dir.File("picture.png"));
-  for (const char* name : {"picture.png", "picture", "picture.jpeg"}) {
+  SaveBitmap(earlier, dir.File("picture.gif"));
+  for (const char* name : {"picture.gif", "picture", "picture.jpeg"}) {
     LogoPictureResult result = PrepareLogoPicture(dir.File(name), LogoKind::kBoot, dir.path());
     EXPECT_FALSE(result.accepted());
     EXPECT_EQ(result.refusal, PictureRefusal::kNotJpegOrBmp);
@@ -239,7 +242,7 @@ TEST(LogoPictureMessages, EachResultIsShownWithItsFixedText) {
   Job& job = driver.job();
   ASSERT_EQ(job.phase(), JobPhase::kOpened) << ::testing::PrintToString(driver.ui().TakeMessages());
   SaveBitmap(MakePicture(PictureKind::kGradient, 640, 528), driver.Input("small.bmp"));
-  SaveBitmap(MakePicture(PictureKind::kGradient, 720, 576), driver.Input("picture.png"));
+  SaveBitmap(MakePicture(PictureKind::kGradient, 720, 576), driver.Input("picture.gif"));
   testing::WriteJpeg(MakePicture(PictureKind::kGradient, 720, 576), driver.Input("grey.jpg"), 90,
                      true);
 
@@ -257,7 +260,7 @@ TEST(LogoPictureMessages, EachResultIsShownWithItsFixedText) {
   EXPECT_EQ(depth.messages[0].kind, MessageKind::kError);
   EXPECT_EQ(depth.messages[0].text, "Quorvane: Open File Error: File pixel wrong, pixel is 24!");
 
-  ChoiceOutcome type = job.ChooseLogo(LogoKind::kRadio, driver.Input("picture.png"));
+  ChoiceOutcome type = job.ChooseLogo(LogoKind::kRadio, driver.Input("picture.gif"));
   EXPECT_EQ(type.status, Status::kRefused);
   ASSERT_EQ(type.messages.size(), 1u);
   EXPECT_EQ(type.messages[0].kind, MessageKind::kError);
@@ -266,6 +269,331 @@ TEST(LogoPictureMessages, EachResultIsShownWithItsFixedText) {
   EXPECT_TRUE(job.Chosen(LogoKind::kBoot));
   EXPECT_FALSE(job.Chosen(LogoKind::kMenu));
   EXPECT_FALSE(job.Chosen(LogoKind::kRadio));
+}
+
+// A PNG test picture: its layout, its samples and the 24-bit colour (0x00RRGGBB) each pixel
+// should become.
+struct PngCase {
+  const char* name;
+  testing::PngLayout layout;
+  std::function<std::array<uint16_t, 4>(int32_t, int32_t)> samples;
+  std::function<uint32_t(int32_t, int32_t)> colour;
+};
+
+testing::PngLayout Layout(int colour_type, int bit_depth, bool interlaced = false,
+                          std::vector<uint32_t> palette = {}, std::vector<uint8_t> alphas = {}) {
+  return {colour_type, bit_depth, interlaced, std::move(palette), std::move(alphas)};
+}
+
+uint32_t Grey(uint32_t value) {
+  return value * 0x010101;
+}
+uint32_t Rgb(uint32_t red, uint32_t green, uint32_t blue) {
+  return red << 16 | green << 8 | blue;
+}
+uint8_t Red(int32_t x, int32_t) {
+  return static_cast<uint8_t>(x * 4);
+}
+uint8_t Green(int32_t, int32_t y) {
+  return static_cast<uint8_t>(y * 5 + 3);
+}
+uint8_t Blue(int32_t x, int32_t y) {
+  return static_cast<uint8_t>(x + y);
+}
+bool Transparent(int32_t x, int32_t y) {
+  return (x + y) % 3 == 0;
+}
+
+std::vector<PngCase> EveryKindOfPng() {
+  std::vector<uint32_t> palette(256);
+  for (uint32_t i = 0; i < 256; ++i)
+    palette[i] = Rgb(i, 255 - i, (i * 7) & 0xFF);
+  auto index = [](int32_t x, int32_t y) { return static_cast<uint16_t>((x + 3 * y) & 0xFF); };
+  auto opaque_colour = [](int32_t x, int32_t y) { return Rgb(Red(x, y), Green(x, y), Blue(x, y)); };
+  return {
+      {"grey 1-bit", Layout(0, 1),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {static_cast<uint16_t>((x ^ y) & 1)};
+       },
+       [](int32_t x, int32_t y) { return (x ^ y) & 1 ? 0xFFFFFFu : 0u; }},
+      {"grey 2-bit interlaced", Layout(0, 2, true),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {static_cast<uint16_t>((x + 2 * y) % 4)};
+       },
+       [](int32_t x, int32_t y) { return Grey(static_cast<uint32_t>((x + 2 * y) % 4) * 85); }},
+      {"grey 4-bit", Layout(0, 4),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {static_cast<uint16_t>((x * y) % 16)};
+       },
+       [](int32_t x, int32_t y) { return Grey(static_cast<uint32_t>((x * y) % 16) * 17); }},
+      {"grey 8-bit", Layout(0, 8),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {static_cast<uint16_t>((5 * x + 3 * y) & 0xFF)};
+       },
+       [](int32_t x, int32_t y) { return Grey(static_cast<uint32_t>(5 * x + 3 * y) & 0xFF); }},
+      {"grey 16-bit interlaced", Layout(0, 16, true),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {static_cast<uint16_t>(((7 * x + y) & 0xFF) * 257)};
+       },
+       [](int32_t x, int32_t y) { return Grey(static_cast<uint32_t>(7 * x + y) & 0xFF); }},
+      {"grey and alpha", Layout(4, 8),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {static_cast<uint16_t>((4 * x + y) & 0xFF),
+                 Transparent(x, y) ? uint16_t{0} : uint16_t{255}};
+       },
+       [](int32_t x, int32_t y) {
+         return Transparent(x, y) ? 0u : Grey(static_cast<uint32_t>(4 * x + y) & 0xFF);
+       }},
+      {"palette", Layout(3, 8, false, palette),
+       [index](int32_t x, int32_t y) -> std::array<uint16_t, 4> { return {index(x, y)}; },
+       [index, palette](int32_t x, int32_t y) { return palette[index(x, y)]; }},
+      {"palette 2-bit with tRNS",
+       Layout(3, 2, false, {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}, {0, 255, 255, 0}),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {static_cast<uint16_t>((x + y) % 4)};
+       },
+       [](int32_t x, int32_t y) {
+         const uint32_t colours[] = {0, 0x00FF00, 0x0000FF, 0};  // entries 0 and 3 transparent
+         return colours[(x + y) % 4];
+       }},
+      {"RGB 8-bit", Layout(2, 8),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {Red(x, y), Green(x, y), Blue(x, y)};
+       },
+       opaque_colour},
+      {"RGB 16-bit", Layout(2, 16),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {static_cast<uint16_t>(Red(x, y) * 257), static_cast<uint16_t>(Green(x, y) * 257),
+                 static_cast<uint16_t>(Blue(x, y) * 257)};
+       },
+       opaque_colour},
+      {"RGBA 8-bit interlaced", Layout(6, 8, true),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {Red(x, y), Green(x, y), Blue(x, y),
+                 Transparent(x, y) ? uint16_t{0} : uint16_t{255}};
+       },
+       [opaque_colour](int32_t x, int32_t y) {
+         return Transparent(x, y) ? 0u : opaque_colour(x, y);
+       }},
+      {"RGBA 16-bit", Layout(6, 16),
+       [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+         return {static_cast<uint16_t>(Red(x, y) * 257), static_cast<uint16_t>(Green(x, y) * 257),
+                 static_cast<uint16_t>(Blue(x, y) * 257),
+                 Transparent(x, y) ? uint16_t{0} : uint16_t{65535}};
+       },
+       [opaque_colour](int32_t x, int32_t y) {
+         return Transparent(x, y) ? 0u : opaque_colour(x, y);
+       }},
+  };
+}
+
+// Every colour type and depth becomes the 24-bit picture its samples describe, then takes the
+// size rule of any picture: 61 x 47 is extended with white to 720 x 480 and reported.
+TEST(PngLogoPicture, EveryColourTypeAndDepthBecomesItsTwentyFourBitColours) {
+  TempDir dir;
+  constexpr int32_t kWidth = 61, kHeight = 47;
+  for (const PngCase& c : EveryKindOfPng()) {
+    SCOPED_TRACE(c.name);
+    testing::WritePng(dir.File("logo.PNG"), kWidth, kHeight, c.layout, c.samples);
+    LogoPictureResult result =
+        PrepareLogoPicture(dir.File("logo.PNG"), LogoKind::kMenu, dir.path());
+    ASSERT_TRUE(result.accepted()) << result.unreadable;
+    ASSERT_TRUE(result.resized_from);
+    EXPECT_EQ(result.resized_from->width, kWidth);
+    EXPECT_EQ(result.resized_from->height, kHeight);
+    ASSERT_TRUE(result.preview.picture);
+    EXPECT_EQ(result.preview.picture->width, kWidth);
+    Bitmap saved = Saved(dir, LogoKind::kMenu);
+    ASSERT_EQ(saved.width, 720);
+    ASSERT_EQ(saved.height, 480);
+    ASSERT_EQ(saved.bits_per_pixel, 24);
+    int wrong = 0;
+    for (int32_t y = 0; y < 480; ++y) {
+      for (int32_t x = 0; x < 720; ++x) {
+        const uint32_t expected = x < kWidth && y < kHeight ? c.colour(x, y) : 0xFFFFFF;
+        if (PixelColour(saved, x, y) != expected && ++wrong < 4) {
+          ADD_FAILURE() << "pixel " << x << "," << y << ": " << std::hex << PixelColour(saved, x, y)
+                        << " instead of " << expected;
+        }
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+  // Half transparency darkens a colour towards black.
+  testing::WritePng(dir.File("half.png"), 8, 8, Layout(4, 8),
+                    [](int32_t, int32_t) -> std::array<uint16_t, 4> {
+                      return {200, 128};
+                    });
+  ASSERT_TRUE(PrepareLogoPicture(dir.File("half.png"), LogoKind::kBoot, dir.path()).accepted());
+  const uint32_t half = PixelColour(Saved(dir, LogoKind::kBoot), 3, 3);
+  EXPECT_EQ(half, Grey(half & 0xFF));
+  EXPECT_GT(half & 0xFF, 0u);
+  EXPECT_LT(half & 0xFF, 200u);
+}
+
+std::vector<uint8_t> PngChunk(const char* type, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> chunk;
+  for (int shift : {24, 16, 8, 0})
+    chunk.push_back(static_cast<uint8_t>(data.size() >> shift));
+  for (int i = 0; i < 4; ++i)
+    chunk.push_back(static_cast<uint8_t>(type[i]));
+  for (uint8_t byte : data)
+    chunk.push_back(byte);
+  const uLong crc = crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
+  for (int shift : {24, 16, 8, 0})
+    chunk.push_back(static_cast<uint8_t>(crc >> shift));
+  return chunk;
+}
+
+// The signature and a sound IHDR of an 8-bit RGB picture of `width` x `height`, and nothing
+// after it: whether it is refused before any pixel is decoded shows in the refusal's kind.
+std::vector<uint8_t> PngHeader(uint32_t width, uint32_t height) {
+  std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  file.reserve(33);
+  std::vector<uint8_t> header = {0, 0, 0, 0, 0, 0, 0, 0, 8, 2, 0, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    header[static_cast<size_t>(i)] = static_cast<uint8_t>(width >> (24 - 8 * i));
+    header[static_cast<size_t>(4 + i)] = static_cast<uint8_t>(height >> (24 - 8 * i));
+  }
+  for (uint8_t byte : PngChunk("IHDR", header))
+    file.push_back(byte);
+  return file;
+}
+
+TEST(PngLogoPicture, DamagedAndHugePngsAreRefusedWithoutTouchingTheLogoPicture) {
+  TempDir dir;
+  Bitmap earlier = MakePicture(PictureKind::kFlatLogo, 720, 576);
+  SaveBitmap(earlier, dir.File("earlier.bmp"));
+  ASSERT_TRUE(PrepareLogoPicture(dir.File("earlier.bmp"), LogoKind::kBoot, dir.path()).accepted());
+
+  testing::WritePng(dir.File("good.png"), 100, 80, Layout(2, 8),
+                    [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+                      return {Red(x, y), Green(x, y), Blue(x, y)};
+                    });
+  const std::vector<uint8_t> good = ReadWholeFile(dir.File("good.png"));
+  std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
+  std::vector<uint8_t> bad_crc = good;
+  bad_crc[good.size() - 20] ^= 0x55;  // inside the last IDAT chunk or its CRC
+  std::vector<uint8_t> bmp = EncodeBitmap(earlier);
+  for (const auto& [what, bytes] : std::vector<std::pair<const char*, std::vector<uint8_t>>>{
+           {"cut short", cut},
+           {"a changed byte", bad_crc},
+           {"a bitmap", bmp},
+           {"empty", {}},
+           {"a header alone", PngHeader(64, 64)}}) {
+    SCOPED_TRACE(what);
+    WriteWholeFile(dir.File("bad.png"), bytes);
+    LogoPictureResult result = PrepareLogoPicture(dir.File("bad.png"), LogoKind::kBoot, dir.path());
+    EXPECT_EQ(result.refusal, PictureRefusal::kUnreadable);
+    EXPECT_NE(result.unreadable.find("bad.png is no PNG picture the tool can read (libpng: "),
+              std::string::npos)
+        << result.unreadable;
+    EXPECT_FALSE(result.preview.Loaded());
+  }
+  // Too large a side, or too many pixels, is refused from the header alone.
+  for (const auto& [width, height, text] : std::vector<std::tuple<uint32_t, uint32_t, std::string>>{
+           {20000, 10, "is 20000 x 10 pixels, more than the 16384 a side"},
+           {10000, 8000, "is 10000 x 8000 pixels, more than the 67108864 pixels"}}) {
+    WriteWholeFile(dir.File("huge.png"), PngHeader(width, height));
+    LogoPictureResult result =
+        PrepareLogoPicture(dir.File("huge.png"), LogoKind::kBoot, dir.path());
+    EXPECT_EQ(result.refusal, PictureRefusal::kTooLarge);
+    EXPECT_NE(result.too_large.find(text), std::string::npos) << result.too_large;
+  }
+  EXPECT_EQ(Saved(dir, LogoKind::kBoot).pixels, earlier.pixels);
+  EXPECT_FALSE(FileExists(dir.File("boot.bmp.new")));
+  // The decoder keeps its own pixel bound, whoever calls it.
+  Result<Bitmap> bounded = DecodePng(good, 100 * 80 - 1);
+  ASSERT_FALSE(bounded);
+  EXPECT_NE(bounded.error().text.find("100 x 80 pixels is too large"), std::string::npos);
+  EXPECT_TRUE(DecodePng(good, 100 * 80));
+}
+
+TEST(FitPicture, ScalesKeepingTheAspectRatioCentredOnBlack) {
+  // Twice the size: each new pixel the rounded mean of the two by two it covers.
+  const Bitmap large = MakePicture(PictureKind::kNoise, 1440, 1152);
+  const Bitmap half = FitPicture(large, 720, 576);
+  ASSERT_EQ(half.width, 720);
+  ASSERT_EQ(half.height, 576);
+  int wrong = 0;
+  for (int32_t y = 0; y < 576; ++y) {
+    for (int32_t x = 0; x < 720; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const int sum = large.Row(2 * y)[6 * x + c] + large.Row(2 * y)[6 * x + 3 + c] +
+                        large.Row(2 * y + 1)[6 * x + c] + large.Row(2 * y + 1)[6 * x + 3 + c];
+        wrong += half.Row(y)[3 * x + c] != (sum + 2) / 4;
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+
+  // A wide picture of the full width: black bars above and below, the picture itself between.
+  const Bitmap wide = MakePicture(PictureKind::kPhoto, 720, 288);
+  const Bitmap letterboxed = FitPicture(wide, 720, 576);
+  for (int32_t y = 0; y < 576; ++y) {
+    const bool inside = y >= 144 && y < 432;
+    for (int32_t x : {0, 359, 719}) {
+      ASSERT_EQ(PixelColour(letterboxed, x, y), inside ? PixelColour(wide, x, y - 144) : 0u)
+          << x << "," << y;
+    }
+  }
+
+  // Enlarged: a flat square stays flat, as tall as the picture, centred between black columns.
+  Bitmap square = MakeBitmap24(100, 100);
+  for (int32_t y = 0; y < 100; ++y) {
+    for (int32_t x = 0; x < 100; ++x) {
+      uint8_t* pixel = square.Row(y) + 3 * x;
+      pixel[0] = 10, pixel[1] = 120, pixel[2] = 230;
+    }
+  }
+  const Bitmap pillarboxed = FitPicture(square, 720, 480);
+  for (int32_t x = 0; x < 720; ++x) {
+    const uint32_t expected = x >= 120 && x < 600 ? Rgb(230, 120, 10) : 0u;
+    ASSERT_EQ(PixelColour(pillarboxed, x, 0), expected) << x;
+    ASSERT_EQ(PixelColour(pillarboxed, x, 479), expected) << x;
+  }
+
+  // A picture of the size itself comes back unchanged.
+  const Bitmap exact = MakePicture(PictureKind::kGradient, 720, 480);
+  EXPECT_EQ(FitPicture(exact, 720, 480).pixels, exact.pixels);
+}
+
+TEST(FitPicture, ChosenPicturesFitTheStandardSizeTheDepthRuleStillHolds) {
+  TempDir dir;
+  const Bitmap large = MakePicture(PictureKind::kGradient, 1440, 1152);
+  SaveBitmap(large, dir.File("large.bmp"));
+  LogoPictureResult result =
+      PrepareLogoPicture(dir.File("large.bmp"), LogoKind::kRadio, dir.path(), FitStandard::kPal);
+  ASSERT_TRUE(result.accepted());
+  ASSERT_TRUE(result.resized_from);
+  EXPECT_TRUE(result.fitted);
+  EXPECT_EQ(result.resized_from->width, 1440);
+  EXPECT_EQ(result.fitted_to.height, 576);
+  EXPECT_EQ(Saved(dir, LogoKind::kRadio).pixels, FitPicture(large, 720, 576).pixels);
+
+  // NTSC: 720 x 576 is scaled down to 480 rows, with black columns either side.
+  testing::WritePng(dir.File("pal.png"), 720, 576, Layout(2, 8),
+                    [](int32_t, int32_t) -> std::array<uint16_t, 4> {
+                      return {255, 255, 255};
+                    });
+  result = PrepareLogoPicture(dir.File("pal.png"), LogoKind::kMenu, dir.path(), FitStandard::kNtsc);
+  ASSERT_TRUE(result.accepted());
+  EXPECT_TRUE(result.fitted);
+  const Bitmap ntsc = Saved(dir, LogoKind::kMenu);
+  ASSERT_EQ(ntsc.height, 480);
+  EXPECT_EQ(PixelColour(ntsc, 0, 240), 0u);
+  EXPECT_EQ(PixelColour(ntsc, 360, 240), 0xFFFFFFu);
+  EXPECT_EQ(PixelColour(ntsc, 60, 240), 0xFFFFFFu);  // 600 columns wide, from column 60
+
+  // The standard size is taken as it is, and an 8-bit picture is still refused for its depth.
+  SaveBitmap(MakePicture(PictureKind::kGradient, 720, 576), dir.File("standard.bmp"));
+  result =
+      PrepareLogoPicture(dir.File("standard.bmp"), LogoKind::kBoot, dir.path(), FitStandard::kPal);
+  EXPECT_TRUE(result.accepted());
+  EXPECT_FALSE(result.resized_from);
+  SaveBitmap(testing::IndexedBitmap(300, 200, testing::GreyPalette(256), 7), dir.File("grey.bmp"));
+  result = PrepareLogoPicture(dir.File("grey.bmp"), LogoKind::kBoot, dir.path(), FitStandard::kPal);
+  EXPECT_EQ(result.refusal, PictureRefusal::kPixelDepth);
 }
 
 }  // namespace
