@@ -50,6 +50,8 @@ int RunBuild(const BuildOptions& options, std::ostream& messages) {
   if (directory.back() != '/') directory += '/';
 
   JobOptions job_options;
+  job_options.fit_pictures = options.fit;
+  job_options.fit_standard = options.ntsc ? FitStandard::kNtsc : FitStandard::kPal;
   job_options.answer = [&](const Question& question) {
     return AnswerFromOptions(question, options.allow_bad_checksums, options.force, messages);
   };

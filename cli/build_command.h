@@ -12,6 +12,8 @@ struct BuildOptions {
   std::string output_directory;      // empty: the current directory
   bool force = false;                // replace outputs that exist already
   bool allow_bad_checksums = false;  // open an image whose checksums do not match
+  bool fit = false;                  // scale chosen pictures of another size to the standard size
+  bool ntsc = false;                 // with `fit`: to 720 x 480 rather than 720 x 576
   std::optional<std::string> boot, menu, radio, default_database, key;
   // The eight settings, model id first: given ones are stored by Start.
   std::array<std::optional<std::string>, 8> settings;

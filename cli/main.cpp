@@ -72,9 +72,15 @@ int main(int argc, char** argv) {
       "checked as opening them would check them, and written; 1 when a workflow stopped on an\n"
       "error, an output exists already (without --force), the image's checksums do not match\n"
       "(without --allow-bad-checksums) or Start made no sound output; 2 for a usage error.");
-  build->add_option("--boot", build_options.boot, "boot logo picture (.jpg or .bmp)");
-  build->add_option("--menu", build_options.menu, "menu logo picture (.jpg or .bmp)");
-  build->add_option("--radio", build_options.radio, "radio logo picture (.jpg or .bmp)");
+  build->add_option("--boot", build_options.boot, "boot logo picture (.jpg, .bmp or .png)");
+  build->add_option("--menu", build_options.menu, "menu logo picture (.jpg, .bmp or .png)");
+  build->add_option("--radio", build_options.radio, "radio logo picture (.jpg, .bmp or .png)");
+  CLI::Option* fit = build->add_flag(
+      "--fit", build_options.fit,
+      "scale a logo picture of another size to 720 x 576, keeping its aspect ratio, centred on "
+      "black (instead of cutting it or extending it with white from its top-left corner)");
+  build->add_flag("--ntsc", build_options.ntsc, "with --fit: scale to 720 x 480 instead")
+      ->needs(fit);
   build->add_option("--default-db", build_options.default_database,
                     "default channel database (262,144-byte .bin, or .dld of 4 sectors)");
   build->add_option("--key", build_options.key,
