@@ -144,24 +144,34 @@ void TFormMain::ShowMessages(const Outcome& outcome) {
 void TFormMain::OpenImage() {
   std::optional<std::string> chosen =
       ui_.ShowOpenDialog(text::kOpenImageFilter, text::kOpenImageTitle);
-  if (!chosen) return;
+  if (chosen) OpenImageFile(*chosen);
+}
+
+void TFormMain::OpenImageFile(const std::string& chosen) {
   // The window shows the reset state, with the file's name, while the image is read.
   ShowResetState();
-  E_OpenFile.SetText(std::filesystem::absolute(*chosen).filename().string());
+  const std::string name = std::filesystem::absolute(chosen).filename().string();
+  E_OpenFile.SetText(name);
   ui_.ControlsChanged();
-  Outcome outcome = job_.Open(*chosen);
-  if (outcome.done()) ShowOpenedState();
+  Outcome outcome = job_.Open(chosen);
+  if (outcome.done()) {
+    ShowOpenedState();
+    Caption = text::WindowCaptionFor(name);
+  }
   ShowMessages(outcome);
 }
 
 void TFormMain::ChooseLogo(LogoKind kind) {
   std::optional<std::string> chosen =
-      ui_.ShowOpenDialog(text::kOpenPictureFilter, text::kOpenPictureTitle);
-  if (!chosen) return;
+      ui_.ShowOpenDialog(text::kOpenLogoPictureFilter, text::kOpenLogoPictureTitle);
+  if (chosen) ChooseLogoFile(kind, *chosen);
+}
+
+void TFormMain::ChooseLogoFile(LogoKind kind, const std::string& chosen) {
   const size_t index = static_cast<size_t>(kind);
-  ChoiceOutcome outcome = job_.ChooseLogo(kind, *chosen);
+  ChoiceOutcome outcome = job_.ChooseLogo(kind, chosen);
   if (outcome.preview_loaded)
-    Previews()[index]->picture_path = std::filesystem::absolute(*chosen).string();
+    Previews()[index]->picture_path = std::filesystem::absolute(chosen).string();
   ui_.ControlsChanged();
   ShowMessages(outcome);
   if (outcome.path_shown)
@@ -222,6 +232,17 @@ void TFormMain::SB_BootClick(const Control* sender) {
   ChooseLogo(sender == &SB_Menu    ? LogoKind::kMenu
              : sender == &SB_Radio ? LogoKind::kRadio
                                    : LogoKind::kBoot);
+}
+
+void TFormMain::OpenNamedFile(const std::string& path) {
+  BusyGuard guard(*this);
+  if (guard.entered()) OpenImageFile(path);
+}
+
+void TFormMain::ChooseNamedPicture(LogoKind kind, const std::string& path) {
+  BusyGuard guard(*this);
+  if (!guard.entered() || !SB_Boot.enabled) return;
+  ChooseLogoFile(kind, path);
 }
 
 void TFormMain::SB_DefaultClick(const Control* sender) {

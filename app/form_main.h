@@ -93,6 +93,12 @@ class TFormMain {
   void SB_StartClick(const Control* sender);
   void SB_ResetClick(const Control* sender);
   void SB_CloseClick(const Control* sender);
+  // A file named without the open dialog (on the window's command line, dropped on it) opened
+  // as SB_OpenFileClick opens the file the dialog gives.
+  void OpenNamedFile(const std::string& path);
+  // A picture named without the open dialog (dropped on a preview) chosen for `kind`, as
+  // SB_BootClick chooses the dialog's; only in the opened state, as the buttons.
+  void ChooseNamedPicture(LogoKind kind, const std::string& path);
 
   bool Busy() const { return busy_; }
   // The eight setting boxes, model id first, then the HTTP settings of kinds 1 to 7.
@@ -113,7 +119,9 @@ class TFormMain {
   void ShowMessages(const Outcome& outcome);
 
   void OpenImage();
+  void OpenImageFile(const std::string& chosen);
   void ChooseLogo(LogoKind kind);
+  void ChooseLogoFile(LogoKind kind, const std::string& chosen);
   void ChooseSource(SourceKind kind);
   void BuildMergedImageAndDownload();
   std::optional<std::string> OutputDirectory();

@@ -14,5 +14,15 @@ int main(int argc, char** argv) {
   qv::Job job(qv::JobOptions{});
   qv::gui::MainWindow window(job);
   window.show();
+  // The first argument that is no option names a file to open at start, as the Open button
+  // would open it.
+  const QStringList arguments = QApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i].startsWith('-')) continue;
+    const std::string path = arguments[i].toStdString();
+    QMetaObject::invokeMethod(
+        &window, [&window, path] { window.OpenFile(path); }, Qt::QueuedConnection);
+    break;
+  }
   return QApplication::exec();
 }

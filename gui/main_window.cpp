@@ -1,14 +1,19 @@
 #include "gui/main_window.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
 #include <QToolButton>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstring>
@@ -79,6 +84,16 @@ std::string SettingBytes(const QString& text) {
   return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
+// What a dropped file's extension makes it, in any letter case.
+bool IsImageFileName(const QString& name) {
+  const QString suffix = QFileInfo(name).suffix().toLower();
+  return suffix == "bin" || suffix == "dld";
+}
+bool IsPictureFileName(const QString& name) {
+  const QString suffix = QFileInfo(name).suffix().toLower();
+  return suffix == "jpg" || suffix == "jpeg" || suffix == "bmp" || suffix == "png";
+}
+
 // The ordinary arrow while a modal dialog or message waits for the user, over the busy cursor
 // of the running workflow.
 class ArrowCursor {
@@ -102,6 +117,7 @@ MainWindow::MainWindow(Job& job)
   colours.setColor(QPalette::WindowText, Qt::blue);
   setPalette(colours);
   setAutoFillBackground(true);
+  setAcceptDrops(true);
   BuildControls();
   if (QScreen* screen = QApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
@@ -125,16 +141,18 @@ void MainWindow::BuildControls() {
   auto* column = new QWidget(this);
   column->setObjectName("P_Picture");
   column->setGeometry(kMainWidth, kBannerHeight, kClientWidth - kMainWidth, kMainHeight);
-  const std::array<std::tuple<const char*, int, Preview*>, 3> pictures = {
-      {{"P_Menu", 0, &form_.I_Boot},
-       {"P_Boot", 124, &form_.I_Menu},
-       {"P_Radio", 248, &form_.I_Radio}}};
-  for (const auto& [name, top, preview] : pictures) {
+  const std::array<std::tuple<const char*, int, Preview*, const char*>, 3> pictures = {
+      {{"P_Menu", 0, &form_.I_Boot, "Boot logo"},
+       {"P_Boot", 124, &form_.I_Menu, "Menu logo"},
+       {"P_Radio", 248, &form_.I_Radio, "Radio logo"}}};
+  for (const auto& [name, top, preview, tip] : pictures) {
     QFrame* panel = LoweredPanel(column, name, QRect(0, top, 164, 124));
+    panel->setToolTip(QString(tip) + " (drop a .jpg, .bmp or .png picture here to choose it)");
     auto* image = new QLabel(panel);
     image->setObjectName(preview->name);
     image->setGeometry(2, 2, 160, 120);
     image->setScaledContents(true);
+    image->setToolTip(panel->toolTip());
     previews_.emplace_back(preview, image);
   }
   shown_pictures_.assign(previews_.size(), kNotShown);
@@ -145,26 +163,34 @@ void MainWindow::BuildControls() {
     EditBox* box;
     Button* button;
     Handler handler;
+    const char* tip;  // the button's
   };
   const Row rows[] = {
-      {"Open Edit File:", &form_.E_OpenFile, &form_.SB_OpenFile, &TFormMain::SB_OpenFileClick},
-      {"Open Boot Logo:", &form_.E_Boot, &form_.SB_Boot, &TFormMain::SB_BootClick},
-      {"Open Menu Logo:", &form_.E_Menu, &form_.SB_Menu, &TFormMain::SB_BootClick},
-      {"Open Radio Logo:", &form_.E_Radio, &form_.SB_Radio, &TFormMain::SB_BootClick},
-      {"Open Default File:", &form_.E_Default, &form_.SB_Default, &TFormMain::SB_DefaultClick},
-      {"Open Key File:", &form_.E_Key, &form_.SB_Key, &TFormMain::SB_DefaultClick},
-      {"ModeID:", &form_.E_ModeID, nullptr, nullptr},
-      {"Http Manual Addr:", &form_.E_HttpManuAddr, nullptr, nullptr},
-      {"Http Auto Addr:", &form_.E_HttpAutoAddr, nullptr, nullptr},
-      {"Auto App File Name:", &form_.E_AppFile, nullptr, nullptr},
-      {"Auto All File Name:", &form_.E_AllFile, nullptr, nullptr},
-      {"Auto Data File Name:", &form_.E_DataFile, nullptr, nullptr},
-      {"Auto Default File Name:", &form_.E_DefaultFile, nullptr, nullptr},
-      {"Auto Key File Name:", &form_.E_KeyFile, nullptr, nullptr},
+      {"Open Edit File:", &form_.E_OpenFile, &form_.SB_OpenFile, &TFormMain::SB_OpenFileClick,
+       "Open a flash image (.bin) or download file (.dld)"},
+      {"Open Boot Logo:", &form_.E_Boot, &form_.SB_Boot, &TFormMain::SB_BootClick,
+       "Choose the boot logo picture (.jpg, .bmp or .png)"},
+      {"Open Menu Logo:", &form_.E_Menu, &form_.SB_Menu, &TFormMain::SB_BootClick,
+       "Choose the menu logo picture (.jpg, .bmp or .png)"},
+      {"Open Radio Logo:", &form_.E_Radio, &form_.SB_Radio, &TFormMain::SB_BootClick,
+       "Choose the radio logo picture (.jpg, .bmp or .png)"},
+      {"Open Default File:", &form_.E_Default, &form_.SB_Default, &TFormMain::SB_DefaultClick,
+       "Choose the default channel database (.bin or .dld)"},
+      {"Open Key File:", &form_.E_Key, &form_.SB_Key, &TFormMain::SB_DefaultClick,
+       "Choose the key block (.bin or .dld)"},
+      {"ModeID:", &form_.E_ModeID, nullptr, nullptr, nullptr},
+      {"Http Manual Addr:", &form_.E_HttpManuAddr, nullptr, nullptr, nullptr},
+      {"Http Auto Addr:", &form_.E_HttpAutoAddr, nullptr, nullptr, nullptr},
+      {"Auto App File Name:", &form_.E_AppFile, nullptr, nullptr, nullptr},
+      {"Auto All File Name:", &form_.E_AllFile, nullptr, nullptr, nullptr},
+      {"Auto Data File Name:", &form_.E_DataFile, nullptr, nullptr, nullptr},
+      {"Auto Default File Name:", &form_.E_DefaultFile, nullptr, nullptr, nullptr},
+      {"Auto Key File Name:", &form_.E_KeyFile, nullptr, nullptr, nullptr},
   };
   int top = 7;
   for (const Row& row : rows) {
     AddRow(main, top, row.label, *row.box, row.button, row.handler);
+    if (row.button) buttons_.back().second->setToolTip(row.tip);
     top += 25;
   }
 
@@ -172,11 +198,14 @@ void MainWindow::BuildControls() {
       LoweredPanel(this, "P_Button",
                    QRect(0, kClientHeight - kButtonStripHeight, kClientWidth, kButtonStripHeight));
   AddCommandButton(strip, 300, "Reset", "black", form_.SB_Reset, &TFormMain::SB_ResetClick,
-                   int(Glyph::kReset));
+                   int(Glyph::kReset))
+      ->setToolTip("Close the image and forget every choice and edit");
   AddCommandButton(strip, 470, "Start", "blue", form_.SB_Start, &TFormMain::SB_StartClick,
-                   int(Glyph::kStart));
+                   int(Glyph::kStart))
+      ->setToolTip("Write the merged image and the new download file beside the opened image");
   AddCommandButton(strip, 640, "Cancel", "red", form_.SB_Close, &TFormMain::SB_CloseClick,
-                   int(Glyph::kCancel));
+                   int(Glyph::kCancel))
+      ->setToolTip("End the program; the working files are removed");
 }
 
 QLineEdit* MainWindow::AddRow(QWidget* panel, int top, const char* text, EditBox& box,
@@ -233,13 +262,73 @@ QAbstractButton* MainWindow::AddCommandButton(QWidget* panel, int left, const ch
 }
 
 void MainWindow::Run(Handler handler, const Control* sender) {
+  Run([this, handler, sender] { (form_.*handler)(sender); });
+}
+
+void MainWindow::OpenFile(const std::string& path) {
+  Run([this, &path] { form_.OpenNamedFile(path); });
+}
+
+std::optional<MainWindow::DropAction> MainWindow::DropActionFor(const QMimeData* data,
+                                                                QPoint position) {
+  if (!data || !data->hasUrls() || data->urls().size() != 1 || form_.Busy()) return std::nullopt;
+  const QUrl url = data->urls().front();
+  if (!url.isLocalFile()) return std::nullopt;
+  const QString path = url.toLocalFile();
+  if (IsImageFileName(path)) return DropAction{path.toStdString(), std::nullopt};
+  if (!IsPictureFileName(path) || !form_.SB_Boot.enabled) return std::nullopt;
+  for (const auto& [preview, label] : previews_) {
+    const QWidget* panel = label->parentWidget();
+    if (!panel->rect().contains(panel->mapFrom(this, position))) continue;
+    const std::array<Preview*, 3> kinds = form_.Previews();
+    const auto index =
+        static_cast<size_t>(std::find(kinds.begin(), kinds.end(), preview) - kinds.begin());
+    return DropAction{path.toStdString(), kLogos[index].kind};
+  }
+  return std::nullopt;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  // Accepted wherever the file may go: a picture is taken only over a preview (see the moves).
+  const QMimeData* data = event->mimeData();
+  if (data && data->hasUrls() && data->urls().size() == 1 && data->urls().front().isLocalFile() &&
+      (IsImageFileName(data->urls().front().toLocalFile()) ||
+       IsPictureFileName(data->urls().front().toLocalFile()))) {
+    event->acceptProposedAction();
+  }
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+  if (DropActionFor(event->mimeData(), event->position().toPoint()))
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  std::optional<DropAction> action = DropActionFor(event->mimeData(), event->position().toPoint());
+  if (!action) return event->ignore();
+  event->acceptProposedAction();
+  // Run once the drop has ended, so that no message box holds the program the file came from.
+  QMetaObject::invokeMethod(
+      this,
+      [this, action = *action] {
+        if (action.logo)
+          Run([this, &action] { form_.ChooseNamedPicture(*action.logo, action.path); });
+        else
+          OpenFile(action.path);
+      },
+      Qt::QueuedConnection);
+}
+
+void MainWindow::Run(const std::function<void()>& command) {
   if (form_.Busy()) return;
   // The previews are loaded afresh once per command: a picture chosen again under the same
   // name may have changed since.
   shown_pictures_.assign(previews_.size(), kNotShown);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   try {
-    (form_.*handler)(sender);
+    command();
   } catch (const std::exception& error) {
     // Anything the system raises besides the input/output errors that the workflows report
     // (memory, say) ends only the workflow that met it.

@@ -4,14 +4,20 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/form_main.h"
 #include "app/ui.h"
 
 class QAbstractButton;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QLabel;
 class QLineEdit;
+class QMimeData;
 
 namespace qv::gui {
 
@@ -25,6 +31,10 @@ class MainWindow : public QWidget, public Ui {
   ~MainWindow() override;
 
   TFormMain& form() { return form_; }
+
+  // Opens `path` as the Open button opens the file its dialog gives (the file named on the
+  // command line).
+  void OpenFile(const std::string& path);
 
   // Tests replace the modal parts: the open dialog, the message boxes and the program's end.
   std::function<std::optional<std::string>(const std::string& filter, const std::string& title)>
@@ -46,6 +56,13 @@ class MainWindow : public QWidget, public Ui {
   void EndProgram(int exit_code) override;
   void ControlsChanged() override;
 
+ protected:
+  // A dropped image file (.bin, .dld) is opened; a dropped picture (.jpg, .jpeg, .bmp, .png)
+  // on a preview is chosen for its logo, in the opened state only.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
  private:
   using Handler = void (TFormMain::*)(const Control*);
 
@@ -57,6 +74,14 @@ class MainWindow : public QWidget, public Ui {
   // Runs a handler as the application's top-level handler does: a run-time input/output error
   // ends the workflow and is shown in a box captioned with the application title.
   void Run(Handler handler, const Control* sender);
+  void Run(const std::function<void()>& command);
+  // What a drop of `data` at `position` does: open the file it carries, choose it for the
+  // preview's logo, or nothing.
+  struct DropAction {
+    std::string path;
+    std::optional<LogoKind> logo;  // nothing: open the file
+  };
+  std::optional<DropAction> DropActionFor(const QMimeData* data, QPoint position);
   void SyncFromModel();
 
   TFormMain form_;

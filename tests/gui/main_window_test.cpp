@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
+#include <QUrl>
 
 #include <chrono>
 #include <cstdlib>
@@ -139,6 +142,22 @@ class Window : public ::testing::Test {
     return decoded ? RgbOf(*decoded) : std::vector<uint8_t>();
   }
 
+  // Drags the file `path` over the middle of `target` and drops it there, as a file manager
+  // would, then lets the queued command run; true when the window took the drop.
+  bool Drop(const std::string& path, QWidget* target) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    const QPoint at = target->mapTo(window_.get(), target->rect().center());
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window_.get(), &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window_.get(), &move);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window_.get(), &drop);
+    QApplication::processEvents();
+    return move.isAccepted() && drop.isAccepted();
+  }
+
   void Screenshot(const char* state) {
     const char* directory = std::getenv("QUORVANE_SCREENSHOT_DIR");
     if (!directory || QGuiApplication::platformName() == "offscreen") return;
@@ -264,6 +283,68 @@ TEST_F(Window, PreviewsShowTheImagesOwnLogosUntilAPictureIsChosen) {
   Click("SB_OpenFile");
   for (const char* preview : previews)
     EXPECT_TRUE(Shown(preview).empty()) << preview;
+}
+
+// A file named on the command line or dropped on the window opens as the Open button opens
+// one; the title names the opened file until Reset or a failed open.
+TEST_F(Window, OpensAFileFromItsCommandLineOrADropAndNamesItInTheTitle) {
+  const std::string plain = "Quorvane[1.0.00] -- Mode: STi710X";
+  window_->OpenFile(LogoSample("box.bin"));
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(titles_.empty());  // no dialog
+  EXPECT_EQ(Find<QLineEdit>("E_OpenFile")->text().toStdString(), "box.bin");
+  EXPECT_TRUE(Find("SB_Start")->isEnabled());
+  EXPECT_EQ(window_->windowTitle().toStdString(), "box.bin - " + plain);
+  Click("SB_Reset");
+  EXPECT_EQ(window_->windowTitle().toStdString(), plain);
+
+  EXPECT_TRUE(Drop(Sample(kAppImage, "other.dld"), Find("P_Main")));
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(Find<QLineEdit>("E_OpenFile")->text().toStdString(), "other.dld");
+  EXPECT_EQ(job_->phase(), JobPhase::kOpened);
+  EXPECT_EQ(window_->windowTitle().toStdString(), "other.dld - " + plain);
+
+  // A file that is no image: its message, as the dialog's choice would give, and the plain title.
+  WriteWholeFile(dir_.File("short.bin"), std::vector<uint8_t>(100, 1));
+  EXPECT_TRUE(Drop(dir_.File("short.bin"), Find("I_Boot")));
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].second, "Quorvane: Open file type error!");
+  EXPECT_EQ(window_->windowTitle().toStdString(), plain);
+  // Files of other kinds are not taken at all.
+  WriteWholeFile(dir_.File("notes.txt"), std::vector<uint8_t>(10, 'a'));
+  EXPECT_FALSE(Drop(dir_.File("notes.txt"), Find("P_Main")));
+}
+
+// A picture dropped on a preview is chosen for that logo, in the opened state only, and only
+// over a preview; the previews and every button say what they are.
+TEST_F(Window, APictureDroppedOnAPreviewIsChosenForItsLogo) {
+  const Bitmap picture = testing::MakePicture(testing::PictureKind::kGradient, 720, 576, 4);
+  testing::WritePng(dir_.File("menu.png"), 720, 576, {2, 8, false, {}, {}},
+                    [&picture](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+                      const uint32_t colour = PixelColour(picture, x, y);
+                      return {static_cast<uint16_t>(colour >> 16),
+                              static_cast<uint16_t>((colour >> 8) & 0xFF),
+                              static_cast<uint16_t>(colour & 0xFF)};
+                    });
+  EXPECT_FALSE(Drop(dir_.File("menu.png"), Find("I_Menu")));  // nothing open
+  window_->OpenFile(LogoSample("box.bin"));
+  EXPECT_FALSE(Drop(dir_.File("menu.png"), Find("P_Main")));  // not over a preview
+  EXPECT_FALSE(job_->Chosen(LogoKind::kMenu));
+
+  EXPECT_TRUE(Drop(dir_.File("menu.png"), Find("I_Menu")));
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_TRUE(job_->Chosen(LogoKind::kMenu));
+  EXPECT_FALSE(job_->Chosen(LogoKind::kBoot));
+  EXPECT_EQ(Find<QLineEdit>("E_Menu")->text().toStdString(), dir_.File("menu.png"));
+  EXPECT_TRUE(Shown("I_Menu") == RgbOf(picture));
+  EXPECT_TRUE(Shown("I_Boot") == DecodedRgb(LogoStills()[0]));
+
+  const std::pair<const char*, const char*> previews[] = {
+      {"I_Boot", "Boot logo"}, {"I_Menu", "Menu logo"}, {"I_Radio", "Radio logo"}};
+  for (const auto& [name, tip] : previews)
+    EXPECT_TRUE(Find(name)->toolTip().startsWith(tip)) << name;
+  for (QToolButton* button : window_->findChildren<QToolButton*>())
+    EXPECT_FALSE(button->toolTip().isEmpty()) << button->objectName().toStdString();
 }
 
 TEST_F(Window, SettingBoxesKeepEveryByteOfTheirText) {
