@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "download/crc32.h"
 #include "download/download_file.h"
@@ -20,6 +21,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_images.h"
 #include "tests/support/test_pictures.h"
+#include "workfiles/fit_picture.h"
 
 namespace qv {
 namespace {
@@ -196,6 +198,100 @@ TEST_F(Quorvane, EveryKindOfChoiceFromPicturesAndDownloadFiles) {
     EXPECT_TRUE(by_ffmpeg) << name << ": " << by_ffmpeg.error().text;
     EXPECT_TRUE(by_mpeg2dec) << name << ": " << by_mpeg2dec.error().text;
   }
+}
+
+// Writes `picture` as an 8-bit RGB PNG (`grey`: as 16-bit grey, Adam7-interlaced, of its studio
+// luma's full-range grey) and gives back the 24-bit picture the PNG stands for.
+Bitmap WritePicturePng(const Bitmap& picture, const std::string& path, bool grey = false) {
+  Bitmap expected = picture;
+  auto channel = [&picture](int32_t x, int32_t y, int shift) {
+    return static_cast<uint16_t>((PixelColour(picture, x, y) >> shift) & 0xFF);
+  };
+  auto grey_of = [&](int32_t x, int32_t y) {
+    return static_cast<uint16_t>(
+        (299 * channel(x, y, 16) + 587 * channel(x, y, 8) + 114 * channel(x, y, 0) + 500) / 1000);
+  };
+  if (grey) {
+    for (int32_t y = 0; y < picture.height; ++y) {
+      for (int32_t x = 0; x < picture.width; ++x)
+        std::fill_n(expected.Row(y) + 3 * x, 3, static_cast<uint8_t>(grey_of(x, y)));
+    }
+  }
+  testing::WritePng(path, picture.width, picture.height,
+                    {grey ? 0 : 2, grey ? 16 : 8, grey, {}, {}},
+                    [&](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+                      if (grey) return {static_cast<uint16_t>(grey_of(x, y) * 257)};
+                      return {channel(x, y, 16), channel(x, y, 8), channel(x, y, 0)};
+                    });
+  return expected;
+}
+
+// PNG pictures, fitted or taken at their size, make stills that ffmpeg and mpeg2dec both decode
+// to the picture expected, within the encoder's error.
+TEST_F(Quorvane, PngAndFittedPicturesMakeStillsBothDecodersRead) {
+  std::string input = Sample("full", "box.bin");
+  const Bitmap boot =
+      WritePicturePng(testing::MakePicture(testing::PictureKind::kPortrait, 720, 576),
+                      inputs_.File("boot.png"), true);
+  const Bitmap large =
+      WritePicturePng(testing::MakePicture(testing::PictureKind::kPortrait, 1440, 1152, 5),
+                      inputs_.File("menu.png"));
+  const Bitmap wide =
+      WritePicturePng(testing::MakePicture(testing::PictureKind::kFlatLogo, 720, 288, 6),
+                      inputs_.File("radio.png"));
+  ProgramRun run = Build({input, "--fit", "--boot", inputs_.File("boot.png"), "--menu",
+                          inputs_.File("menu.png"), "--radio", inputs_.File("radio.png")});
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  EXPECT_EQ(
+      run.errors,
+      "Information: Quorvane: The picture of 1440*1152 was scaled to fit 720*576, keeping its "
+      "aspect ratio, centred on black.\n"
+      "Information: Quorvane: The picture of 720*288 was scaled to fit 720*576, keeping its "
+      "aspect ratio, centred on black.\n"
+      "Information: Quorvanex: Succeed!  [ Create File: box_Merge.bin, box_Merge.dld]\n");
+
+  // The stills against the pictures: the boot one as it is, the others fitted.
+  auto check_stills = [&](const std::map<std::string, Bitmap>& expected) {
+    Result<FlashImage> merged =
+        FlashImage::Parse(ReadWholeFile(work_.File("box_Merge.bin")), kFullImage);
+    ASSERT_TRUE(merged) << merged.error().text;
+    for (const auto& [name, picture] : expected) {
+      SCOPED_TRACE(name);
+      int index = 3 + (name[0] == 'm') + 2 * (name[0] == 'r');
+      ASSERT_EQ(merged->directory().entries[index].Name(), name);
+      const std::string still = inputs_.File(name + ".m2v");
+      WriteWholeFile(still, merged->Partition(index));
+      testing::TempDir ffmpeg_scratch, mpeg2dec_scratch;
+      Result<testing::DecodedStill> by_ffmpeg =
+          testing::DecodeWithFfmpeg(still, 720, picture.height, ffmpeg_scratch.path());
+      Result<testing::DecodedStill> by_mpeg2dec =
+          testing::DecodeWithMpeg2dec(still, 720, picture.height, mpeg2dec_scratch.path());
+      ASSERT_TRUE(by_ffmpeg) << by_ffmpeg.error().text;
+      ASSERT_TRUE(by_mpeg2dec) << by_mpeg2dec.error().text;
+      const std::vector<uint8_t> luma = testing::StudioLuma(picture);
+      EXPECT_GT(testing::LumaPsnr(by_ffmpeg->luma, luma), 30.0);
+      EXPECT_GT(testing::LumaPsnr(by_mpeg2dec->luma, luma), 30.0);
+    }
+  };
+  check_stills({{"boot", boot},
+                {"menu", FitPicture(large, 720, 576)},
+                {"radio", FitPicture(wide, 720, 576)}});
+
+  // --ntsc: 720 x 576 fitted to 720 x 480.
+  run = Build({input, "--fit", "--ntsc", "--force", "--boot", inputs_.File("boot.png")});
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  check_stills({{"boot", FitPicture(boot, 720, 480)}});
+  // --ntsc without --fit is a usage error; a damaged PNG is refused before Start.
+  EXPECT_EQ(Build({input, "--ntsc", "--force", "--boot", inputs_.File("boot.png")}).exit_status, 2);
+  std::vector<uint8_t> cut = ReadWholeFile(inputs_.File("radio.png"));
+  cut.resize(cut.size() / 2);
+  WriteWholeFile(inputs_.File("cut.png"), cut);
+  run = Build({input, "--force", "--radio", inputs_.File("cut.png")});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_TRUE(run.errors.starts_with(
+      "Error: Quorvane: Open File Error: the picture cut.png is no PNG picture the tool can read "
+      "(libpng: "))
+      << run.errors;
 }
 
 TEST_F(Quorvane, AnAppImageGrowsWithADefaultDatabase) {
