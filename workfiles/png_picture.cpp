@@ -89,7 +89,7 @@ extern "C" void ReadFromMemory(png_structp png, png_bytep out, size_t length) {
 // bits from rows it has not yet combined with the earlier passes' pixels: read with the row
 // interface instead, as blue, green, red and alpha bytes, then composed over black. Holds no
 // object with a destructor between setjmp and the calls that may jump back.
-bool ReadInterlaced16(std::span<const uint8_t> data, Bitmap& bitmap, uint8_t* rgba,
+bool ReadInterlaced16(std::span<const uint8_t> data, int32_t width, png_bytepp rows,
                       PngReadError& error) {
   png_structp png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, &error, JumpOnPngError, IgnorePngWarning);
@@ -110,14 +110,9 @@ bool ReadInterlaced16(std::span<const uint8_t> data, Bitmap& bitmap, uint8_t* rg
   png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != static_cast<size_t>(bitmap.width) * 4)
+  if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4)
     png_error(png, "unexpected row length");
-  png_bytep* rows = static_cast<png_bytep*>(
-      png_malloc(png, sizeof(png_bytep) * static_cast<size_t>(bitmap.height)));
-  for (int32_t y = 0; y < bitmap.height; ++y)
-    rows[y] = rgba + static_cast<size_t>(y) * bitmap.width * 4;
   png_read_image(png, rows);
-  png_free(png, rows);
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
   return true;
@@ -163,8 +158,11 @@ Result<Bitmap> DecodePng(std::span<const uint8_t> data, uint64_t largest_pixels)
   if (data.size() > 28 && data[24] == 16 && data[28] == PNG_INTERLACE_ADAM7) {
     png_image_free(&image);
     std::vector<uint8_t> rgba(static_cast<size_t>(pixels) * 4);
+    std::vector<png_bytep> rows(static_cast<size_t>(bitmap.height));
+    for (size_t y = 0; y < rows.size(); ++y)
+      rows[y] = rgba.data() + y * static_cast<size_t>(bitmap.width) * 4;
     PngReadError error{};
-    if (!ReadInterlaced16(data, bitmap, rgba.data(), error))
+    if (!ReadInterlaced16(data, bitmap.width, rows.data(), error))
       return Fail("PNG data", -1, std::string("libpng: ") + error.text);
     for (int32_t y = 0; y < bitmap.height; ++y) {
       const uint8_t* from = rgba.data() + static_cast<size_t>(y) * bitmap.width * 4;

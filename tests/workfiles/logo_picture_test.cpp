@@ -475,10 +475,18 @@ TEST(PngLogoPicture, DamagedAndHugePngsAreRefusedWithoutTouchingTheLogoPicture) 
   std::vector<uint8_t> bad_crc = good;
   bad_crc[good.size() - 20] ^= 0x55;  // inside the last IDAT chunk or its CRC
   std::vector<uint8_t> bmp = EncodeBitmap(earlier);
+  testing::WritePng(
+      dir.File("deep.png"), 100, 80, Layout(6, 16, true),
+      [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+        return {static_cast<uint16_t>(x * 600), static_cast<uint16_t>(y * 700), 9, 65535};
+      });
+  std::vector<uint8_t> deep = ReadWholeFile(dir.File("deep.png"));
+  deep.resize(deep.size() * 2 / 3);
   for (const auto& [what, bytes] : std::vector<std::pair<const char*, std::vector<uint8_t>>>{
            {"cut short", cut},
            {"a changed byte", bad_crc},
            {"a bitmap", bmp},
+           {"interlaced 16-bit, cut", deep},
            {"empty", {}},
            {"a header alone", PngHeader(64, 64)}}) {
     SCOPED_TRACE(what);
