@@ -226,6 +226,25 @@ void PictureSeeds() {
   jpeg("colour-17x9.jpg", testing::MakePicture(testing::PictureKind::kColourBars, 17, 9, 6), 95,
        false);
   jpeg("grey-16x16.jpg", testing::MakePicture(testing::PictureKind::kText, 16, 16, 7), 75, true);
+
+  // PNG pictures of each colour type, with and without interlacing and transparency.
+  const std::string png_scratch = root + "/.scratch.png";
+  auto png = [&](const std::string& name, int32_t width, int32_t height,
+                 const testing::PngLayout& layout) {
+    testing::WritePng(png_scratch, width, height, layout,
+                      [](int32_t x, int32_t y) -> std::array<uint16_t, 4> {
+                        const auto v = static_cast<uint16_t>(x * 37 + y * 11);
+                        return {static_cast<uint16_t>(v & 1), v, static_cast<uint16_t>(v * 3),
+                                static_cast<uint16_t>(x % 2 ? 0xFFFF : 0)};
+                      });
+    Seed("png", name, ReadWholeFile(png_scratch));
+    RemoveFile(png_scratch);
+  };
+  png("grey1-9x7.png", 9, 7, {0, 1, false, {}, {}});
+  png("palette2-trns-8x5.png", 8, 5, {3, 1, false, {0x102030, 0xF0E0D0}, {0, 255}});
+  png("rgb8-17x9-interlaced.png", 17, 9, {2, 8, true, {}, {}});
+  png("rgba16-5x6-interlaced.png", 5, 6, {6, 16, true, {}, {}});
+  png("greyalpha8-6x4.png", 6, 4, {4, 8, false, {}, {}});
 }
 
 // httpcfg.ini texts with the section, key and value the target writes in front, each ended by

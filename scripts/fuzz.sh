@@ -6,8 +6,8 @@
 # --jobs     targets run side by side (default: the number of processors)
 # --merge    afterwards, minimise the committed corpus together with what the run found (the
 #            inputs of past findings, fuzz/corpus/<target>/finding-*, always stay)
-# Targets: download image cfg parameter_file bitmap jpeg ini still_decoder manifest (default:
-# all).
+# Targets: download image cfg parameter_file bitmap jpeg png ini still_decoder manifest
+# (default: all).
 # Findings go to build-asan/fuzz-findings/<target>/ and make the script fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,11 +25,11 @@ while (($#)); do
     *) targets+=("$1"); shift ;;
   esac
 done
-((${#targets[@]})) || targets=(download image cfg parameter_file bitmap jpeg ini still_decoder manifest)
+((${#targets[@]})) || targets=(download image cfg parameter_file bitmap jpeg png ini still_decoder manifest)
 
 # The longest input worth making per target.
 declare -A max_len=([download]=70000 [image]=60000 [cfg]=40000 [parameter_file]=8192
-                    [bitmap]=16384 [jpeg]=16384 [ini]=4096 [still_decoder]=40000
+                    [bitmap]=16384 [jpeg]=16384 [png]=16384 [ini]=4096 [still_decoder]=40000
                     [manifest]=16384)
 
 for target in "${targets[@]}"; do
