@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that Quorvane needs to build, test and benchmark,
+# Installs the Debian packages that Quorvane needs to build, test, benchmark and package,
 # skipping what is already there. Safe to run again. Runs apt-get as root, or
 # through sudo for other users.
 set -euo pipefail
@@ -13,6 +13,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   ffmpeg mpeg2dec lzop strace
   xvfb xauth fonts-liberation
+  help2man dpkg-dev man-db bash-completion desktop-file-utils appstream
 )
 
 missing=()
