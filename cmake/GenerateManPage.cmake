@@ -131,9 +131,11 @@ function(roff_text text out)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# One entry of an option or argument list: "--output-dir,--workdir TEXT" gives the names bold
-# and the value italic; "IMAGE TEXT REQUIRED" gives the argument's name italic.
+# One entry of an option or argument list: "--output-dir, --workdir TEXT" (or CLI11's
+# "--output-dir,--workdir TEXT") gives the names bold and the value italic; "IMAGE TEXT
+# REQUIRED" gives the argument's name italic.
 function(roff_term term out)
+  string(REPLACE ", -" ",-" term "${term}")
   string(REPLACE "\\" "\\e" term "${term}")
   string(REPLACE "-" "\\-" term "${term}")
   if(term MATCHES "^([^ ]+) (.*)$")
@@ -267,7 +269,7 @@ if(COMMANDS)
   foreach(line IN LISTS lines)
     if(line MATCHES "^(Sub)?[Cc]ommands:")
       set(in_commands TRUE)
-    elseif(in_commands AND line MATCHES "^  +([a-z][a-z0-9-]*)( |$)")
+    elseif(in_commands AND line MATCHES "^  ([a-z][a-z0-9-]*)( |$)")
       list(APPEND commands "${CMAKE_MATCH_1}")
     elseif(NOT line MATCHES "^   ")
       set(in_commands FALSE)

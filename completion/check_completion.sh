@@ -128,9 +128,11 @@ if [[ -n $quorvane ]]; then
   [[ -n $commands ]] || { echo "FAIL: $quorvane --help lists no commands" >&2; exit 1; }
   expect "$commands" quorvane ""
 
-  # The long options of a --help: the names of the entries of its lists.
+  # The long options of a --help: the names in the entries of its lists ("  -q, --quiet  ..."
+  # or CLI11's "  -q,--quiet ...").
   long_options() {
-    sed -n 's/^  \(-[^ ]*\).*/\1/p' | tr ',' '\n' | grep -- '^--' | paste -sd ' ' - || true
+    sed -n 's/^  \(-.*\)$/\1/p' | sed 's/  .*//' | grep -o -- '--[A-Za-z0-9-]*' |
+      paste -sd ' ' - || true
   }
   expect_all "$(long_options <<<"$help")" quorvane --
   for command in $commands; do

@@ -8,15 +8,15 @@ _quorvane_options()
 {
     case $1 in
         build)
-            echo --help --output-dir --workdir --force --allow-bad-checksums \
+            echo --help --output-dir --workdir --force --allow-bad-checksums --json --quiet \
                 --boot --menu --radio --fit --ntsc --default-db --key --model-id \
                 --http-manual-addr --http-auto-addr --auto-app --auto-all --auto-data \
                 --auto-default --auto-key
             ;;
         info | verify | diff) echo --help --json ;;
-        sample) echo --help --variant --force ;;
-        extract) echo --help --force ;;
-        pack) echo --help --force --allow-bad-checksums ;;
+        sample) echo --help --variant --force --quiet ;;
+        extract) echo --help --force --quiet ;;
+        pack) echo --help --force --allow-bad-checksums --quiet ;;
         '') echo --help --version ;;
     esac
 }
