@@ -18,19 +18,17 @@ namespace qv::cli {
 
 namespace {
 
-int Report(const Outcome& outcome) {
-  return ReportOutcome(std::cerr, outcome) ? 0 : 1;
-}
-
 struct ExtractOptions {
   std::string image, directory;
   bool force = false;
+  bool quiet = false;
 };
 
 struct PackOptions {
   std::string directory, out;
   bool force = false;
   bool allow_bad_checksums = false;
+  bool quiet = false;
 };
 
 struct DiffOptions {
@@ -39,9 +37,12 @@ struct DiffOptions {
 };
 
 int RunExtract(const ExtractOptions& options) {
-  return Report(
-      ExtractImage(options.image, options.directory,
-                   options.force ? PendingFile::Replace::kExisting : PendingFile::Replace::kNever));
+  MessageLines lines(std::cerr, options.quiet);
+  return lines.Report(ExtractImage(
+             options.image, options.directory,
+             options.force ? PendingFile::Replace::kExisting : PendingFile::Replace::kNever))
+             ? 0
+             : 1;
 }
 
 int RunPack(const PackOptions& options) {
@@ -49,10 +50,11 @@ int RunPack(const PackOptions& options) {
   request.directory = options.directory;
   request.out = options.out;
   request.replace = options.force ? PendingFile::Replace::kExisting : PendingFile::Replace::kNever;
-  request.answer = [&options](const Question& question) {
-    return AnswerFromOptions(question, options.allow_bad_checksums, options.force, std::cerr);
+  MessageLines lines(std::cerr, options.quiet);
+  request.answer = [&options, &lines](const Question& question) {
+    return lines.Answer(question, options.allow_bad_checksums, options.force);
   };
-  return Report(PackImage(request));
+  return lines.Report(PackImage(request)) ? 0 : 1;
 }
 
 const char* ChangeName(PartChange change) {
@@ -195,6 +197,8 @@ void AddArchiveCommands(CLI::App& app, std::function<int()>& run) {
       ->add_option("DIR", extract_options->directory, "directory for the files (made when missing)")
       ->required();
   extract->add_flag("--force", extract_options->force, "replace files of the same names in DIR");
+  extract->add_flag("--quiet,-q", extract_options->quiet,
+                    "print no information messages (errors are still printed)");
   extract->footer(
       "Exit status: 0 when every file was written; 1 when IMAGE is not an image the tool handles\n"
       "(or its directory is unsafe), DIR holds files of the same names (without --force) or a\n"
@@ -214,6 +218,8 @@ void AddArchiveCommands(CLI::App& app, std::function<int()>& run) {
   pack->add_flag("--force", pack_options->force, "replace OUT when it exists");
   pack->add_flag("--allow-bad-checksums", pack_options->allow_bad_checksums,
                  "pack an image whose checksums did not match it when it was extracted");
+  pack->add_flag("--quiet,-q", pack_options->quiet,
+                 "print no information messages (errors are still printed)");
   pack->footer(
       "Files that may change: a logo's .m2v (or a new picture <logo>.jpg or <logo>.bmp beside\n"
       "it), modelid, httpcfg.ini, default-database.bin and the key (key.bin of a compressed key\n"

@@ -10,8 +10,10 @@
 #include "app/messages.h"
 #include "cli/archive_commands.h"
 #include "cli/build_command.h"
+#include "cli/help_format.h"
 #include "cli/image_info.h"
 #include "cli/sample_command.h"
+#include "cli/suggestions.h"
 #include "cli/verify_command.h"
 #include "image/settings.h"
 #include "platform/io_error.h"
@@ -49,8 +51,18 @@ CLI::Validator SettingText(size_t limit) {
 
 int main(int argc, char** argv) {
   qv::RemoveJobDirectoriesOnSignal();
-  CLI::App app{"Quorvane: customises the firmware of STi710X set-top boxes."};
+  CLI::App app{"Quorvane: customises the firmware of STi710X set-top boxes.", "quorvane"};
+  app.formatter(std::make_shared<qv::cli::HelpFormatter>());
+  app.set_help_flag("-h,--help", "print this help and exit");
   app.require_subcommand(1);
+  app.footer(
+      "Each command's --help names its arguments and options and gives its exit statuses.\n"
+      "\n"
+      "Exit status: 0 when the command did what was asked; 1 when it could not (the reason\n"
+      "on standard error) or found damage or a difference (info, verify, diff); 2 for a\n"
+      "usage error: an unknown command or option, a missing or wrong argument.");
+  app.set_version_flag("--version", std::string("quorvane ") + QUORVANE_VERSION,
+                       "print the program's version and exit");
 
   qv::cli::BuildOptions build_options;
   CLI::App* build = app.add_subcommand("build",
@@ -67,7 +79,16 @@ int main(int argc, char** argv) {
   build->add_flag("--force", build_options.force, "replace outputs that exist already");
   build->add_flag("--allow-bad-checksums", build_options.allow_bad_checksums,
                   "open an image whose region or block CRCs do not match its bytes");
+  build->add_flag("--json", build_options.json,
+                  "print what was written as one JSON object: {\"written\", \"merged_image\", "
+                  "\"download_file\" (absolute paths, or null), \"messages\": [{\"kind\", "
+                  "\"caption\", \"text\"}]}, also when nothing was written");
+  build->add_flag("--quiet,-q", build_options.quiet,
+                  "print no information messages (errors are still printed)");
   build->footer(
+      "The absolute path of each output written is printed on standard output, one a line (the\n"
+      "merged image first); the messages go to standard error as \"<caption>: <text>\".\n"
+      "\n"
       "Exit status: 0 when both outputs (the download file alone for a download file) were made,\n"
       "checked as opening them would check them, and written; 1 when a workflow stopped on an\n"
       "error, an output exists already (without --force), the image's checksums do not match\n"
@@ -145,6 +166,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   bool sample_force = false;
   sample->add_flag("--force", sample_force, "replace OUT when it exists");
+  bool sample_quiet = false;
+  sample->add_flag("--quiet,-q", sample_quiet,
+                   "print nothing when OUT was written (errors are still printed)");
   sample->footer(
       "Exit status: 0 when OUT was written; 1 when it exists already (without --force) or\n"
       "cannot be written; 2 for a usage error.");
@@ -156,15 +180,20 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? 0 : 2;
+    if (app.exit(error) == 0) return 0;
+    std::cerr << qv::cli::UnknownNameLine(app, std::vector<std::string>(argv + 1, argv + argc));
+    return 2;
   }
 
   try {
-    if (*build) return qv::cli::RunBuild(build_options, std::cerr);
+    if (*build) return qv::cli::RunBuild(build_options, std::cout, std::cerr);
     if (*info) return RunInfo(info_path, info_json);
     if (*verify) return qv::cli::RunVerify(verify_path, verify_json, std::cout);
-    if (*sample)
-      return qv::cli::RunSample(sample_out, sample_variant, sample_force, std::cout, std::cerr);
+    if (*sample) {
+      std::ostream nowhere(nullptr);  // --quiet: the report of what was written goes nowhere
+      return qv::cli::RunSample(sample_out, sample_variant, sample_force,
+                                sample_quiet ? nowhere : std::cout, std::cerr);
+    }
     if (run) return run();
   } catch (const qv::IoError& error) {
     std::cerr << qv::text::kApplicationTitle << ": " << error.what() << "\n";
