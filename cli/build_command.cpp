@@ -26,13 +26,13 @@ bool MakeChoices(Job& job, const BuildOptions& options, MessageLines& out) {
        {&options.menu, LogoKind::kMenu},
        {&options.radio, LogoKind::kRadio}}};
   for (const auto& [chosen, kind] : logos) {
-    if (*chosen && !out.Report(job.ChooseLogo(kind, Absolute(**chosen)))) return false;
+    if (*chosen && !out.Report(job.ChooseLogo(kind, Absolute(**chosen)), **chosen)) return false;
   }
   const std::array<std::pair<const std::optional<std::string>*, SourceKind>, 2> sources = {
       {{&options.default_database, SourceKind::kDefaultDatabase},
        {&options.key, SourceKind::kKey}}};
   for (const auto& [chosen, kind] : sources) {
-    if (*chosen && !out.Report(job.ChooseSource(kind, Absolute(**chosen)))) return false;
+    if (*chosen && !out.Report(job.ChooseSource(kind, Absolute(**chosen)), **chosen)) return false;
   }
   return true;
 }
@@ -80,7 +80,7 @@ Written Build(const BuildOptions& options, MessageLines& lines) {
   } cancel_at_end{job};
 
   job.JobReset();
-  if (!lines.Report(job.Open(Absolute(options.image)))) return {};
+  if (!lines.Report(job.Open(Absolute(options.image)), options.image)) return {};
   if (!MakeChoices(job, options, lines)) return {};
   for (size_t i = 0; i < options.settings.size(); ++i) {
     if (options.settings[i]) job.EditSetting(kSettingKinds[i], *options.settings[i]);

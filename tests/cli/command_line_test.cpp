@@ -6,9 +6,12 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
 
+#include "platform/bitmap.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_pictures.h"
 
 namespace qv {
 namespace {
@@ -98,6 +101,9 @@ TEST(QuorvaneCommandLine, TheWindowsHelpAndVersionNeedNoDisplay) {
 
 class BuildReport : public ::testing::Test {
  protected:
+  static void WriteShort(const std::string& path) {
+    std::ofstream(path, std::ios::binary) << std::string(100, 'k');
+  }
   void SetUp() override {
     for (const char* name : {"box.bin", "box.dld"}) {
       ProgramRun run = RunQuorvane({"sample", "--quiet", inputs_.File(name)});
@@ -185,6 +191,34 @@ TEST_F(BuildReport, QuietLeavesOutInformationButNotErrors) {
   run = RunQuorvane({"pack", "--quiet", work_.File("parts"), work_.File("again.dld")});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_NE(run.errors.find("Error: "), std::string::npos);
+}
+
+// An error of Open or of a choice is followed by the file it is about, as the user named it;
+// the fixed text before it stays as it is.
+TEST_F(BuildReport, ErrorsOfOpenAndTheChoicesNameTheirFile) {
+  WriteShort(inputs_.File("short.bin"));
+  SaveBitmap(testing::MakePicture(testing::PictureKind::kGradient, 720, 576),
+             inputs_.File("logo.bmp"));
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string errors;
+  };
+  const Case cases[] = {
+      {{"absent.bin"}, "Quorvan[1.0.00]: File not found (absent.bin)\n"},
+      {{"box.bin", "--key", "short.bin"},
+       "Error: Quorvane: Open File Error: file overtop! (short.bin)\n"},
+      {{"box.bin", "--boot", "logo.bmp", "--default-db", "./short.bin"},
+       "Error: Quorvane: Open File Error: file overtop! (./short.bin)\n"},
+      {{"box.bin", "--menu", "absent.jpg"}, "Quorvan[1.0.00]: File not found (absent.jpg)\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"build"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    arguments.insert(arguments.end(), {"--output-dir", work_.path()});
+    ProgramRun run = RunQuorvane(arguments, inputs_.path());
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.errors, c.errors);
+  }
 }
 
 TEST(QuorvaneCommandLine, AMistypedCommandOrOptionIsNamedWithWhatWasMeant) {
