@@ -312,16 +312,19 @@ TEST_F(Quorvane, RefusedInputsStopBeforeStart) {
   WriteWholeFile(inputs_.File("short.bin"), std::vector<uint8_t>(100, 1));
   ProgramRun run = Build({input, "--key", inputs_.File("short.bin")});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.errors, "Error: Quorvane: Open File Error: file overtop!\n");
+  // Each fixed text followed by the file it is about.
+  EXPECT_EQ(run.errors, "Error: Quorvane: Open File Error: file overtop! (" +
+                            inputs_.File("short.bin") + ")\n");
   EXPECT_FALSE(FileExists(work_.File("box_Merge.bin")));
 
   run = Build({inputs_.File("short.bin")});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.errors, "Error: Quorvane: Open file type error!\n");
+  EXPECT_EQ(run.errors,
+            "Error: Quorvane: Open file type error! (" + inputs_.File("short.bin") + ")\n");
 
   run = Build({inputs_.File("absent.bin")});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.errors, "Quorvan[1.0.00]: File not found\n");
+  EXPECT_EQ(run.errors, "Quorvan[1.0.00]: File not found (" + inputs_.File("absent.bin") + ")\n");
 
   run = Build({input, "--model-id", std::string(21, 'x')});
   EXPECT_EQ(run.exit_status, 2);
