@@ -120,8 +120,9 @@ std::string WriteProfileString(std::string_view text, std::string_view section,
       result += LineEndToComplete(text);
       if (!IsBlank(text, lines.back())) result += "\r\n";
     }
-    result +=
-        "[" + std::string(section) + "]\r\n" + std::string(key) + "=" + std::string(value) + "\r\n";
+    // Appended piece by piece: GCC 12's -Wrestrict misreads the chain of temporaries at -O3.
+    result.append("[").append(section).append("]\r\n");
+    result.append(key).append("=").append(value).append("\r\n");
     return result;
   }
 
