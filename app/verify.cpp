@@ -24,19 +24,6 @@ namespace qv {
 
 namespace {
 
-const char* VariantName(Variant variant) {
-  switch (variant) {
-    case kAppImage:
-      return "app image";
-    case kAllImage:
-      return "all image";
-    case kFullImage:
-      return "full image";
-    default:
-      return "image of no known variant";
-  }
-}
-
 std::string Quoted(std::string_view text) {
   return "\"" + PrintableText(text) + "\"";
 }

@@ -31,19 +31,6 @@ const char* StateText(RegionState state) {
   return "outside this image";
 }
 
-const char* VariantName(Variant variant) {
-  switch (variant) {
-    case kAppImage:
-      return "app image";
-    case kAllImage:
-      return "all image";
-    case kFullImage:
-      return "full image";
-    default:
-      return "unrecognised";
-  }
-}
-
 // The model id and settings of a sound image.
 void TakeSettings(const FlashImage& image, ImageInfo& info) {
   info.model_id = ModelIdText(image.ModelId());

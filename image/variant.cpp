@@ -59,6 +59,19 @@ constexpr Table TableOf(Variant variant) {
 
 }  // namespace
 
+const char* VariantName(Variant variant) {
+  switch (variant) {
+    case kAppImage:
+      return "app image";
+    case kAllImage:
+      return "all image";
+    case kFullImage:
+      return "full image";
+    default:
+      return "unrecognised";
+  }
+}
+
 const VariantLayout* LayoutOf(Variant variant) {
   switch (variant) {
     case kAppImage:

@@ -102,6 +102,9 @@ inline std::span<const FileRange> PreservedRanges(const VariantLayout& layout) {
 // The layout of an image variant (5, 6 or 7); nullptr for any other code.
 const VariantLayout* LayoutOf(Variant variant);
 
+// "app image", "all image" or "full image"; "unrecognised" for any other variant.
+const char* VariantName(Variant variant);
+
 Variant VariantFromPartitionCount(int32_t count);
 Variant VariantFromImageSize(int32_t size);
 int32_t PartitionCountOfVariant(Variant variant);
