@@ -8,6 +8,7 @@
 
 #include "platform/bitmap.h"
 #include "platform/io_error.h"
+#include "workfiles/logo_picture.h"
 
 namespace {
 
@@ -39,9 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       mixed ^= PixelColour(bitmap, x, y);
   }
 
-  const int32_t height = bitmap.height == 576 || bitmap.height == 480 ? bitmap.height
-                         : bitmap.height > 528                        ? 576
-                                                                      : 480;
+  const int32_t height = StandardHeight(bitmap.height);
   SetBitmapSize(bitmap, 720, height);
   if (bitmap.pixels.size() != bitmap.RowBytes() * static_cast<size_t>(height)) __builtin_trap();
   // The added columns and rows are white.

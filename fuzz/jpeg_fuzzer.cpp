@@ -7,6 +7,7 @@
 #include "platform/bitmap.h"
 #include "platform/io_error.h"
 #include "workfiles/jpeg_picture.h"
+#include "workfiles/logo_picture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qv::Bitmap picture;
@@ -21,9 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     __builtin_trap();
   }
   if (picture.bits_per_pixel != 24) return 0;  // a greyscale picture is refused for its depth
-  const int32_t height = picture.height == 576 || picture.height == 480 ? picture.height
-                         : picture.height > 528                         ? 576
-                                                                        : 480;
+  const int32_t height = qv::StandardHeight(picture.height);
   qv::SetBitmapSize(picture, 720, height);
   if (qv::EncodeBitmap(picture).size() != 54 + 2160 * static_cast<size_t>(height)) __builtin_trap();
   return 0;

@@ -7,6 +7,7 @@
 
 #include "platform/bitmap.h"
 #include "workfiles/fit_picture.h"
+#include "workfiles/logo_picture.h"
 #include "workfiles/png_picture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -24,9 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const qv::Bitmap fitted = qv::FitPicture(picture, 720, 576);
   if (fitted.width != 720 || fitted.height != 576 || fitted.pixels.size() != 2160 * 576)
     __builtin_trap();
-  const int32_t height = picture.height == 576 || picture.height == 480 ? picture.height
-                         : picture.height > 528                         ? 576
-                                                                        : 480;
+  const int32_t height = qv::StandardHeight(picture.height);
   qv::SetBitmapSize(picture, 720, height);
   if (qv::EncodeBitmap(picture).size() != 54 + 2160 * static_cast<size_t>(height)) __builtin_trap();
   return 0;

@@ -111,15 +111,18 @@ Result<void> CheckSavedDepth(const std::string& saved_file) {
 
 }  // namespace
 
+int32_t StandardHeight(int32_t height) {
+  if (height == kPalHeight || height == kNtscHeight) return height;
+  return height > kHeightThreshold ? kPalHeight : kNtscHeight;
+}
+
 Result<std::optional<PictureSize>> CheckPicture(Bitmap& picture, const std::string& saved_file) {
   if (Result<void> depth = CheckSavedDepth(saved_file); !depth)
     return tl::unexpected(depth.error());
 
   const PictureSize own{picture.width, picture.height};
   int32_t new_width = kStandardWidth;
-  int32_t new_height = own.height;
-  if (own.height != kPalHeight && own.height != kNtscHeight)
-    new_height = own.height > kHeightThreshold ? kPalHeight : kNtscHeight;
+  const int32_t new_height = StandardHeight(own.height);
   if (new_width == own.width && new_height == own.height) return std::nullopt;
   SetBitmapSize(picture, new_width, new_height);
   return own;

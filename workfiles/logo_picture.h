@@ -69,6 +69,10 @@ LogoPictureResult PrepareLogoPicture(const std::string& chosen_file, LogoKind ki
                                      const std::string& working_directory,
                                      std::optional<FitStandard> fit = std::nullopt);
 
+// The height a logo picture of `height` rows is brought to: 576 and 480 stay, a height above
+// 528 becomes 576, any other 480.
+int32_t StandardHeight(int32_t height);
+
 // Tests the saved file's depth (the 16-bit bit count at byte offset 28 must be 24) and, when
 // it passes, brings `picture` to 720 columns and 576 or 480 rows, keeping its top-left corner:
 // a height above 528 becomes 576, any other off height 480. Returns the picture's former size
