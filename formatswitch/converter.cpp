@@ -227,34 +227,40 @@ std::vector<uint8_t> EncodeWithinBudget(const YCbCrPicture& picture, int frame_r
 
 }  // namespace
 
-bool ConvertPicture(const std::string& name, const std::string& program_directory,
-                    std::ostream& messages, const std::optional<std::string>& output_path) {
+std::optional<EncodedPicture> EncodePicture(const std::string& name,
+                                            const std::string& program_directory,
+                                            std::ostream& messages) {
   const std::optional<FoundPicture> found = FindPicture(name, program_directory, messages);
-  if (!found) return false;
+  if (!found) return std::nullopt;
   const std::optional<Bitmap> bitmap = LoadStillPicture(name, *found, messages);
-  if (!bitmap) return false;
+  if (!bitmap) return std::nullopt;
   const bool pal = bitmap->height == kPalHeight;
   const int frame_rate = pal ? 25 : 30;
 
   StillSettings settings;
   const std::string& file_name = found->file_name;
   std::string base_name = file_name.substr(0, file_name.size() - 4);
-  if (!LoadSettings(program_directory, pal, base_name, settings, messages)) return false;
+  if (!LoadSettings(program_directory, pal, base_name, settings, messages)) return std::nullopt;
   const EncoderParameters& p = settings.parameters;
   if (p.horizontal_size != bitmap->width || p.vertical_size != bitmap->height) {
     messages << "Error: the parameter file is for " << p.horizontal_size << " x " << p.vertical_size
              << ", the picture is " << bitmap->width << " x " << bitmap->height << "\n";
-    return false;
+    return std::nullopt;
   }
 
   YCbCrPicture picture = ConvertToYCbCr(*bitmap, p.matrix_coefficients, p.progressive_frame != 0);
-  std::vector<uint8_t> still = EncodeWithinBudget(picture, frame_rate, settings);
+  return EncodedPicture{.still = EncodeWithinBudget(picture, frame_rate, settings),
+                        .default_output = JoinPath(
+                            found->directory, file_name.substr(0, file_name.size() - 3) + "m2v")};
+}
 
-  const std::string output =
-      output_path ? *output_path
-                  : JoinPath(found->directory, file_name.substr(0, file_name.size() - 3) + "m2v");
+bool ConvertPicture(const std::string& name, const std::string& program_directory,
+                    std::ostream& messages, const std::optional<std::string>& output_path) {
+  const std::optional<EncodedPicture> encoded = EncodePicture(name, program_directory, messages);
+  if (!encoded) return false;
+  const std::string output = output_path ? *output_path : encoded->default_output;
   try {
-    WriteFileAtomically(output, still);
+    WriteFileAtomically(output, encoded->still);
   } catch (const IoError& io) {
     messages << "Error: cannot write " << output << ": " << io.what() << "\n";
     return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -26,6 +27,18 @@ std::optional<std::string> FindIgnoringCase(const std::string& directory, const 
 // is malformed (a "matrix value", at the byte offset where the value at fault begins, or the
 // file's size when the file ends before the 64th).
 [[nodiscard]] Result<QuantiserMatrix> ReadQuantiserMatrix(const std::string& path);
+
+// A picture encoded as a still, and the name the still has beside the picture.
+struct EncodedPicture {
+  std::vector<uint8_t> still;
+  std::string default_output;  // <name>.m2v in the picture's directory
+};
+
+// Finds, loads and encodes one picture as ConvertPicture does, without writing the still.
+// Nothing when the picture or its parameter file is refused (the reason on `messages`).
+std::optional<EncodedPicture> EncodePicture(const std::string& name,
+                                            const std::string& program_directory,
+                                            std::ostream& messages);
 
 // Converts one picture named as on the command line. Names without a leading '/' are taken
 // relative to `program_directory`, or to the current directory when the picture is not there.
