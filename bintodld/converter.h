@@ -5,6 +5,9 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
+
+#include "bintodld/sector_records.h"
 
 // The bin-to-download converter: turns a flash image into a download file, taking the
 // download header and the sector list from manufacturer.cfg and a download header
@@ -21,6 +24,13 @@ inline constexpr int kHeaderPayloadSize = 72;
 // of its work to `out`. Returns the exit status: 0 when the download file is complete, 1 for
 // every failure, after which no download file is left behind.
 int RunBintodld(std::span<const std::string> arguments, std::ostream& out);
+
+// What the converter makes of `image` in memory, with the texts of manufacturer.cfg and a
+// download header configuration file: the same download file, and the same trace on `out`.
+// Nothing where the program would fail.
+std::optional<DownloadBytes> MakeDownload(std::string_view manufacturer_cfg,
+                                          std::string_view header_cfg,
+                                          std::span<const uint8_t> image, std::ostream& out);
 
 // The download file's name: the image name with its last three characters replaced by "dld";
 // nothing when the file name (after the directory) is shorter than three characters.

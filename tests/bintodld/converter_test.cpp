@@ -12,6 +12,7 @@
 #include "image/flash_image.h"
 #include "image/manufacturer_block.h"
 #include "platform/file.h"
+#include "platform/io_error.h"
 #include "platform/little_endian.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
@@ -405,6 +406,96 @@ TEST_F(Refused, HeadersThatAreNotTheSeventyTwoByteForm) {
   WriteText(dir_.File("h.cfg"), Replace(SmallCfg({0x2000}), "BLK_SIZE = 0X002000 3\r\n", ""));
   ExpectRefused({"m.cfg", "h.cfg", "x.bin"},
                 "The cfg file does not give sector 0 its memory type, start and size!\n");
+}
+
+// Many sectors of varied sizes and content, more than the ring of slots holds many times
+// over: in memory as in the file, every sector's records in order, each data record
+// decompressing to its own stretch of the image, and the same trace.
+TEST(SectorsSideBySide, ManySectorsKeepTheirOrderInMemoryAsInTheFile) {
+  std::vector<uint32_t> sizes;
+  std::vector<uint8_t> image;
+  for (int n = 0; n < 200; ++n) {
+    sizes.push_back(static_cast<uint32_t>(1 + (n * 7919) % 0x3000));
+    std::vector<uint8_t> part = n % 3 == 0   ? std::vector<uint8_t>(sizes.back(), 0xFF)
+                                : n % 3 == 1 ? sample::RandomBytes(sizes.back(), n)
+                                             : sample::CodeLikeBytes(sizes.back(), n);
+    image.insert(image.end(), part.begin(), part.end());
+  }
+  TempDir dir;
+  testing::WriteBytes(dir.File("x.bin"), image);
+  WriteText(dir.File("m.cfg"), kManufacturerCfg);
+  const std::string header_cfg = SmallCfg(sizes);
+  WriteText(dir.File("h.cfg"), header_cfg);
+  Outcome run = RunInProcess({dir.File("m.cfg"), dir.File("h.cfg"), dir.File("x.bin")});
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::vector<uint8_t> from_file = testing::ReadBytes(dir.File("x.dld"));
+
+  std::ostringstream trace;
+  std::optional<DownloadBytes> in_memory = MakeDownload(kManufacturerCfg, header_cfg, image, trace);
+  ASSERT_TRUE(in_memory) << trace.str();
+  EXPECT_TRUE(std::ranges::equal(in_memory->bytes(), from_file));
+  EXPECT_EQ(trace.str(), run.out);
+
+  std::vector<testing::RecordPlace> places = testing::LocateRecords(from_file);
+  ASSERT_EQ(places.size(), 1 + 2 * sizes.size());
+  std::vector<uint8_t> back(0x3000);
+  size_t at = 0;
+  for (size_t n = 0; n < sizes.size(); ++n) {
+    const testing::RecordPlace& data = places[2 + 2 * n];
+    lzo_uint produced = back.size();
+    ASSERT_EQ(lzo1x_decompress_safe(&from_file[data.payload_offset()], data.length - 4, back.data(),
+                                    &produced, nullptr),
+              LZO_E_OK);
+    ASSERT_EQ(produced, sizes[n]) << "sector " << n;
+    EXPECT_TRUE(std::equal(back.begin(), back.begin() + sizes[n], image.begin() + at))
+        << "sector " << n;
+    at += sizes[n];
+  }
+}
+
+// A sink that fails part-way: the failure comes back to the caller once every worker has
+// stopped, and nothing reaches the sink after it.
+TEST(SectorsSideBySide, ASinkFailureStopsTheConversion) {
+  class FailingSink final : public DownloadSink {
+   public:
+    void Append(std::span<const uint8_t>) override {
+      if (++appends == 3) throw IoError("No space left on device");
+    }
+    void PutHeader(std::span<const uint8_t>) override { ++headers; }
+    int appends = 0;
+    int headers = 0;
+  };
+  CfgParser parser;
+  std::ostringstream warnings;
+  ParseCfgText(parser, kManufacturerCfg, warnings);
+  BeginCfgFile(parser, CfgFile::kHeader);
+  ParseCfgText(parser, SmallCfg(std::vector<uint32_t>(64, 0x800)), warnings);
+  const std::vector<uint8_t> image = sample::CodeLikeBytes(64 * 0x800, 6);
+  FailingSink sink;
+  EnsureLzoReady();
+  EXPECT_THROW(ConvertSectors(parser, MemoryImage(image), sink), IoError);
+  EXPECT_EQ(sink.appends, 3);
+  EXPECT_EQ(sink.headers, 0);
+}
+
+// An image that ends inside a sector in the middle of many: the sectors before it are
+// converted and in the sink, none after it.
+TEST(SectorsSideBySide, TheFirstFaultySectorEndsTheRecords) {
+  CfgParser parser;
+  std::ostringstream warnings;
+  ParseCfgText(parser, kManufacturerCfg, warnings);
+  BeginCfgFile(parser, CfgFile::kHeader);
+  ParseCfgText(parser, SmallCfg(std::vector<uint32_t>(40, 0x1000)), warnings);
+  const std::vector<uint8_t> image = sample::CodeLikeBytes(25 * 0x1000 + 0x800, 9);
+  DownloadBytes download(0, LargestRecordsSize(SectorCount(parser)));
+  EnsureLzoReady();
+  const SectorsConverted converted = ConvertSectors(parser, MemoryImage(image), download);
+  EXPECT_EQ(converted.converted, 25);
+  EXPECT_EQ(converted.fault, SectorFault::kImageEnds);
+  EXPECT_EQ(converted.fault_offset, 25 * 0x1000);
+  EXPECT_EQ(converted.data_lengths.size(), 25u);
+  EXPECT_EQ(download.bytes().size(), converted.bytes);
+  EXPECT_EQ(testing::LocateRecords(download.bytes()).size(), 50u);
 }
 
 }  // namespace
