@@ -1,12 +1,17 @@
 // Start: the merged image from the opened image and the user's choices, then the download file
 // from the merged image, both checked as opening would check them and only then handed to the
-// user in the output directory.
+// user in the output directory. The converters run in this process: the chosen logo pictures
+// are encoded side by side, and the download file is made from the merged image in memory.
 #include <filesystem>
+#include <future>
+#include <sstream>
 
 #include "app/job.h"
 #include "app/messages.h"
 #include "app/output_check.h"
+#include "bintodld/converter.h"
 #include "download/key_block.h"
+#include "formatswitch/converter.h"
 #include "image/merged_image.h"
 #include "platform/file.h"
 #include "platform/ini_profile.h"
@@ -49,6 +54,18 @@ std::optional<std::span<const uint8_t>> HttpCfgData(const PartitionEdits& partit
   return found;
 }
 
+// Encodes the logo picture in the working directory that the logo's converter command names,
+// with the parameter file there, as the still converter run in that directory would.
+std::optional<std::vector<uint8_t>> EncodeLogo(const std::string& directory,
+                                               const LogoNames& logo) {
+  const ConverterCommand command = ParseConverterCommand(std::string(logo.command));
+  std::ostringstream reasons;  // the converter's own; Start shows its fixed texts instead
+  std::optional<formatswitch::EncodedPicture> encoded =
+      formatswitch::EncodePicture(command.arguments.back(), directory, reasons);
+  if (!encoded) return std::nullopt;
+  return std::move(encoded->still);
+}
+
 }  // namespace
 
 std::optional<PendingFile::Replace> Job::OutputMode(const std::string& output_directory,
@@ -87,17 +104,22 @@ std::optional<Outcome> Job::PlaceRegions(Replacements& replacements) const {
 }
 
 std::optional<Outcome> Job::PlaceLogos(PartitionEdits& partitions) {
-  const std::string directory = working_directory();
-  for (const LogoNames& logo : kLogos) {
-    if (!Chosen(logo.kind)) continue;
-    // A still larger than a partition may hold cannot fit anywhere: reading one byte more than
-    // that is enough to know.
-    std::optional<std::vector<uint8_t>> still = chosen_stills_[static_cast<size_t>(logo.kind)];
-    if (!still) {
-      still =
-          ConvertAndRead(directory, std::string(logo.command), directory + std::string(logo.still),
-                         options_.converter_time_limit, kSlotSize + 1);
+  // The chosen pictures are encoded side by side; their stills are placed, and the first
+  // failure stops Start, in the order boot, menu, radio.
+  using Encoding = std::future<std::optional<std::vector<uint8_t>>>;
+  std::array<Encoding, kLogos.size()> encodings;
+  for (size_t i = 0; i < kLogos.size(); ++i) {
+    const LogoNames& logo = kLogos[i];
+    if (Chosen(logo.kind) && !chosen_stills_[static_cast<size_t>(logo.kind)]) {
+      encodings[i] = std::async(std::launch::async | std::launch::deferred, EncodeLogo,
+                                working_directory(), std::cref(logo));
     }
+  }
+  for (size_t i = 0; i < kLogos.size(); ++i) {
+    const LogoNames& logo = kLogos[i];
+    if (!Chosen(logo.kind)) continue;
+    std::optional<std::vector<uint8_t>> still = chosen_stills_[static_cast<size_t>(logo.kind)];
+    if (!still) still = encodings[i].get();
     std::vector<Message> messages;
     if (!still) {
       messages.push_back({MessageKind::kError, text::kTimeOut});
@@ -109,6 +131,9 @@ std::optional<Outcome> Job::PlaceLogos(PartitionEdits& partitions) {
       messages.push_back({MessageKind::kError, text::kNewFileOverflow});
     }
     messages.push_back({MessageKind::kError, text::PictureInvalid(logo.kind)});
+    for (Encoding& encoding : encodings) {
+      if (encoding.valid()) encoding.wait();
+    }
     RemoveWorkingFiles();
     return Stopped(std::move(messages));
   }
@@ -116,26 +141,34 @@ std::optional<Outcome> Job::PlaceLogos(PartitionEdits& partitions) {
 }
 
 std::optional<Outcome> Job::StoreSettings(PartitionEdits& partitions) {
+  bool http_edited = false;
   for (SettingKind kind : kSettingKinds) {
     const std::optional<std::string>& edit = edits_[static_cast<size_t>(IndexOf(kind))];
     if (!edit) continue;
     if (kind == SettingKind::kModelId) {
       if (!partitions.StoreModelId(*edit))
         return Stopped(MessageKind::kError, text::kModelIdTooLong);
-      continue;
+    } else {
+      http_settings_[static_cast<size_t>(IndexOf(kind) - 1)] = *edit;
+      http_edited = true;
     }
-    // The HTTP settings go through httpcfg.ini (extracted again when it is gone), whose whole
-    // text, as it then stands on disk, becomes the data of every "httpcfg" partition.
-    http_settings_[static_cast<size_t>(IndexOf(kind) - 1)] = *edit;
-    const std::string path = HttpCfgPath();
-    if (!FileExists(path)) {
-      if (std::optional<std::span<const uint8_t>> httpcfg = HttpCfgData(partitions))
-        WriteWholeFile(path, *httpcfg);
-    }
-    WriteProfileText(path, WriteHttpSettings(ReadProfileText(path), http_settings_));
-    if (!partitions.StoreHttpCfg(ReadWholeFile(path)))
-      return Stopped(MessageKind::kError, text::HttpCfgTooLarge(kSlotSize));
   }
+  if (!http_edited) return std::nullopt;
+
+  // The HTTP settings go into httpcfg.ini (taken from the image again when it is gone): all
+  // seven keys are written into its text, which is kept in the working directory and becomes
+  // the data of every "httpcfg" partition.
+  const std::string path = HttpCfgPath();
+  std::string ini;
+  if (FileExists(path)) {
+    ini = ReadProfileText(path);
+  } else if (std::optional<std::span<const uint8_t>> httpcfg = HttpCfgData(partitions)) {
+    ini.assign(httpcfg->begin(), httpcfg->end());
+  }
+  ini = WriteHttpSettings(ini, http_settings_);
+  WriteProfileText(path, ini);
+  if (!partitions.StoreHttpCfg({reinterpret_cast<const uint8_t*>(ini.data()), ini.size()}))
+    return Stopped(MessageKind::kError, text::HttpCfgTooLarge(kSlotSize));
   return std::nullopt;
 }
 
@@ -203,21 +236,15 @@ Outcome Job::BuildOpened(const std::string& output_directory, const OutputNames&
   Result<std::vector<uint8_t>> merged = BuildMergedImage(*image_, replacements);
   if (!merged) return Stopped(MessageKind::kError, text::PartitionsDoNotFit(merged.error().text));
 
-  // The download file, made by the bin-to-download converter beside the merged image, in the
-  // job's directory.
-  const std::string directory = working_directory();
-  WriteWholeFile(directory + merged_name_, *merged);
-  const std::string command = "/c bintodld.exe manufacturer.cfg " +
-                              std::string(HeaderConfigFor(image_->variant())->name) + " " +
-                              merged_name_;
-  std::optional<Process> converter = RunConverter(directory, command);
-  if (!converter) return Stopped(MessageKind::kError, text::kCreateDownloadFailed);
-  converter->WaitFor(options_.converter_time_limit);
+  // The download file, made by the bin-to-download converter from the merged image, with the
+  // opened image's manufacturer.cfg and the variant's download header configuration.
+  std::ostringstream trace;
+  const std::optional<bintodld::DownloadBytes> made =
+      bintodld::MakeDownload(ManufacturerCfgText(ManufacturerCfgLines(image_->manufacturer())),
+                             HeaderConfigFor(image_->variant())->text, *merged, trace);
+  const std::span<const uint8_t> download = made ? made->bytes() : std::span<const uint8_t>();
 
   // Success only for outputs the tool itself would open as sound.
-  const std::string download_path = directory + download_name();
-  std::vector<uint8_t> download;
-  if (FileExists(download_path)) download = ReadWholeFile(download_path);
   Result<void> sound = CheckOutputs(*merged, download, *image_);
   if (!sound) {
     phase_ = JobPhase::kBuilt;

@@ -43,7 +43,6 @@ struct JobOptions {
   // Where each job's own directory is made; empty: $XDG_RUNTIME_DIR, else the system's
   // temporary directory.
   std::string job_directory_parent;
-  std::chrono::milliseconds converter_time_limit{120000};
   // A chosen picture of another size is scaled to the standard size keeping its aspect ratio,
   // centred on black, instead of being cut or extended with white.
   bool fit_pictures = false;

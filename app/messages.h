@@ -49,7 +49,6 @@ inline constexpr char kTimeOut[] = "File Error: Time out!";
 inline constexpr char kNoRoomForNewPartition[] = "Quorvane: The file is overflow!";
 inline constexpr char kNewFileOverflow[] = "The new file is overflow!";
 inline constexpr char kModelIdTooLong[] = "Quorvane: The model id does not fit its partition!";
-inline constexpr char kCreateDownloadFailed[] = "Quorvanex: Create File:_Merge.dld Faild !";
 inline constexpr char kCreateFileFailed[] = "Quorvane: Create file failed!";
 
 // "Quorvane: Open File Error: " followed by what is wrong and a full stop: an image the

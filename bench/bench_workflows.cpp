@@ -20,7 +20,7 @@ using qv::bench::MedianSeconds;
 }  // namespace
 
 int main() {
-  qv::testing::FormDriver driver(120000);
+  qv::testing::FormDriver driver;
   qv::TFormMain& form = driver.form();
   const std::string image =
       driver.WriteImage(qv::sample::DefaultImageSpec(qv::kFullImage), "box.dld");

@@ -159,54 +159,127 @@ bool CrcMatches(std::span<const uint8_t> input, const Payload& payload) {
          ReadLe32(&input[payload.offset + payload.size]);
 }
 
+// The record payloads of a sector pair: its sector header and its sector data.
+using SectorPayloads = std::vector<std::pair<Payload, Payload>>;
+
+// Frames the download header record and every sector pair of a sound download file in one
+// quick pass; nothing on anything unusual (a record out of place, or the header's CRC).
+std::optional<SectorPayloads> FrameSectors(std::span<const uint8_t> input, Variant variant) {
+  size_t position = 0;
+  std::optional<Payload> header = FrameRecord(input, FormatOf(RecordType::kHeader), position);
+  if (!header || !CrcMatches(input, *header)) return std::nullopt;
+  SectorPayloads sectors;
+  for (int n = 0; n < BlockCount(variant); ++n) {
+    std::optional<Payload> sector_header =
+        FrameRecord(input, FormatOf(RecordType::kSectorHeader), position);
+    std::optional<Payload> data =
+        sector_header ? FrameRecord(input, FormatOf(RecordType::kSectorData), position)
+                      : std::nullopt;
+    if (!data) return std::nullopt;
+    sectors.emplace_back(*sector_header, *data);
+  }
+  return sectors;
+}
+
+// Runs work(n, scratch) for every sector n, on two threads side by side where the processor
+// has two cores, each thread with a scratch buffer of its own (empty until work sizes it).
+// False as soon as one returns false (the sectors not yet begun are left).
+template <typename Work>
+bool ForEverySector(int count, Work&& work) {
+  std::atomic<int> next{0};
+  std::atomic<bool> failed{false};
+  auto run = [&] {
+    std::vector<uint8_t> scratch;
+    for (int n = next++; n < count && !failed; n = next++) {
+      if (!work(n, scratch)) failed = true;
+    }
+  };
+  if (std::thread::hardware_concurrency() > 1) {
+    std::thread helper(run);
+    run();
+    helper.join();
+  } else {
+    run();
+  }
+  return !failed;
+}
+
+// Verifies sector n's two CRCs and decompresses its data, at most its block's size, to `out`;
+// the bytes produced, or nothing when the sector is not sound.
+std::optional<size_t> DecompressSector(std::span<const uint8_t> input, Variant variant,
+                                       const SectorPayloads& sectors, int n, uint8_t* out) {
+  const auto& [sector_header, data] = sectors[static_cast<size_t>(n)];
+  lzo_uint produced = BlockSize(variant, n);
+  if (!CrcMatches(input, sector_header) || !CrcMatches(input, data) ||
+      lzo1x_decompress_safe(&input[data.offset], data.size, out, &produced, nullptr) != LZO_E_OK)
+    return std::nullopt;
+  return produced;
+}
+
 // The fast path for a sound download file: the records are framed in one quick pass, then
 // two threads verify and decompress the sectors side by side, each block limited to its own
 // sector so that no two blocks can overlap. Returns false on anything unusual, leaving the
 // image to be rebuilt by the sequential walk, which then finds and reports the fault exactly.
 bool PlaceSectorsInParallel(std::span<const uint8_t> input, Variant variant,
                             std::vector<uint8_t>& image, size_t& placed_end) {
-  const int pairs = BlockCount(variant);
-  size_t position = 0;
-  std::optional<Payload> header = FrameRecord(input, FormatOf(RecordType::kHeader), position);
-  if (!header || !CrcMatches(input, *header)) return false;
-  std::vector<std::pair<Payload, Payload>> sectors;
-  for (int n = 0; n < pairs; ++n) {
-    std::optional<Payload> sector_header =
-        FrameRecord(input, FormatOf(RecordType::kSectorHeader), position);
-    std::optional<Payload> data =
-        sector_header ? FrameRecord(input, FormatOf(RecordType::kSectorData), position)
-                      : std::nullopt;
-    if (!data) return false;
-    sectors.emplace_back(*sector_header, *data);
-  }
-
-  std::atomic<int> next{0};
-  std::atomic<bool> failed{false};
-  std::vector<size_t> ends(pairs, 0);
-  auto work = [&] {
-    for (int n = next++; n < pairs && !failed; n = next++) {
-      const auto& [sector_header, data] = sectors[n];
-      size_t offset = static_cast<size_t>(BlockFileOffset(variant, static_cast<uint8_t>(n)));
-      lzo_uint produced = BlockSize(variant, n);
-      if (!CrcMatches(input, sector_header) || !CrcMatches(input, data) ||
-          lzo1x_decompress_safe(&input[data.offset], data.size, image.data() + offset, &produced,
-                                nullptr) != LZO_E_OK) {
-        failed = true;
-        return;
-      }
-      ends[n] = offset + produced;
-    }
-  };
-  if (std::thread::hardware_concurrency() > 1) {
-    std::thread helper(work);
-    work();
-    helper.join();
-  } else {
-    work();
-  }
-  if (failed) return false;
+  const std::optional<SectorPayloads> sectors = FrameSectors(input, variant);
+  if (!sectors) return false;
+  std::vector<size_t> ends(sectors->size(), 0);
+  const bool sound = ForEverySector(static_cast<int>(sectors->size()), [&](int n, auto&) {
+    const size_t offset = static_cast<size_t>(BlockFileOffset(variant, static_cast<uint8_t>(n)));
+    const std::optional<size_t> produced =
+        DecompressSector(input, variant, *sectors, n, image.data() + offset);
+    if (produced) ends[size_t(n)] = offset + *produced;
+    return produced.has_value();
+  });
+  if (!sound) return false;
   placed_end = *std::max_element(ends.begin(), ends.end());
   return true;
+}
+
+// Whether a sound download file converts to exactly `image`, found without making the
+// converted image: each sector is decompressed to a buffer of its thread's own and compared
+// with its place in `image`, and every byte no sector covers must be erased. Nothing when a
+// sector is not sound (the conversion would fail and say why).
+std::optional<bool> SectorsMatchInParallel(std::span<const uint8_t> input, Variant variant,
+                                           const SectorPayloads& sectors,
+                                           std::span<const uint8_t> image) {
+  std::vector<std::pair<size_t, size_t>> covered(sectors.size());  // each sector's offset, end
+  std::atomic<bool> differs{false};
+  const bool sound =
+      ForEverySector(static_cast<int>(sectors.size()), [&](int n, std::vector<uint8_t>& scratch) {
+        scratch.resize(kRecordLimit);
+        uint8_t* out = scratch.data();
+        const std::optional<size_t> produced = DecompressSector(input, variant, sectors, n, out);
+        if (!produced) return false;
+        const size_t offset =
+            static_cast<size_t>(BlockFileOffset(variant, static_cast<uint8_t>(n)));
+        covered[size_t(n)] = {offset, offset + *produced};
+        if (offset + *produced > image.size() ||
+            !std::equal(out, out + *produced, image.begin() + static_cast<std::ptrdiff_t>(offset)))
+          differs = true;
+        return true;
+      });
+  if (!sound) return std::nullopt;
+  if (differs) return false;
+
+  size_t placed_end = 0;
+  for (const auto& range : covered)
+    placed_end = std::max(placed_end, range.second);
+  const size_t erased_length = size_t{ErasedBlockCount(variant)} * kBlockSize;
+  if (image.size() != std::max(erased_length, placed_end)) return false;
+  std::sort(covered.begin(), covered.end());
+  size_t at = 0;
+  auto erased = [&](size_t from, size_t to) {
+    return std::all_of(image.begin() + static_cast<std::ptrdiff_t>(from),
+                       image.begin() + static_cast<std::ptrdiff_t>(to),
+                       [](uint8_t byte) { return byte == 0xFF; });
+  };
+  for (const auto& [offset, end] : covered) {
+    if (offset > at && !erased(at, offset)) return false;
+    at = std::max(at, end);
+  }
+  return erased(at, image.size());
 }
 
 // The record that belongs at `slot` of a download file's stream: slot 0 holds the download
@@ -489,6 +562,19 @@ Result<void> ConvertDownloadBytes(std::span<const uint8_t> download, Variant var
   image.resize(reader.ImageLength(erased_length));
   if (position < 0) return tl::unexpected<Error>(reader.error());
   return {};
+}
+
+Result<bool> DownloadHoldsImage(std::span<const uint8_t> download, Variant variant,
+                                std::span<const uint8_t> image) {
+  EnsureLzoReady();
+  if (std::optional<SectorPayloads> sectors = FrameSectors(download, variant)) {
+    if (std::optional<bool> same = SectorsMatchInParallel(download, variant, *sectors, image))
+      return *same;
+  }
+  std::vector<uint8_t> converted;
+  if (Result<void> read = ConvertDownloadBytes(download, variant, converted); !read)
+    return tl::unexpected(read.error());
+  return std::ranges::equal(converted, image);
 }
 
 Result<void> ConvertDownload(const std::string& path, Variant variant,

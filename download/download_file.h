@@ -28,6 +28,12 @@ namespace qv {
 [[nodiscard]] Result<void> ConvertDownloadBytes(std::span<const uint8_t> download, Variant variant,
                                                 std::vector<uint8_t>& image);
 
+// Whether `download` converts to exactly `image`, as ConvertDownloadBytes and a comparison
+// would find, with the same error when it cannot be converted. A sound download file is
+// checked sector by sector, without making the converted image.
+[[nodiscard]] Result<bool> DownloadHoldsImage(std::span<const uint8_t> download, Variant variant,
+                                              std::span<const uint8_t> image);
+
 // One record of a download file as ListDownloadRecords found it.
 struct DownloadRecord {
   int64_t offset;   // of its tag byte

@@ -1,7 +1,5 @@
 #include "workfiles/converter_runner.h"
 
-#include "platform/file.h"
-#include "platform/io_error.h"
 #include "workfiles/working_files.h"
 
 namespace qv {
@@ -31,28 +29,6 @@ ConverterCommand ParseConverterCommand(const std::string& command) {
     rest = blank == std::string::npos ? "" : rest.substr(blank + 1);
   }
   return parsed;
-}
-
-std::optional<Process> RunConverter(const std::string& working_directory,
-                                    const std::string& command) {
-  ConverterCommand parsed = ParseConverterCommand(command);
-  if (parsed.program.empty() || parsed.program.find('/') != std::string::npos) return std::nullopt;
-  return Process::Start(working_directory + parsed.program, parsed.arguments, working_directory);
-}
-
-std::optional<std::vector<uint8_t>> ConvertAndRead(const std::string& working_directory,
-                                                   const std::string& command,
-                                                   const std::string& output_path,
-                                                   std::chrono::milliseconds limit,
-                                                   size_t max_bytes) {
-  RemoveFile(output_path);
-  std::optional<Process> converter = RunConverter(working_directory, command);
-  if (!converter) return std::nullopt;
-  std::optional<int> status = converter->WaitFor(limit);
-  if (status != 0 || !FileExists(output_path)) return std::nullopt;
-  std::vector<uint8_t> output = ReadFilePrefix(output_path, max_bytes);
-  if (output.empty()) return std::nullopt;
-  return output;
 }
 
 }  // namespace qv

@@ -2,6 +2,7 @@
 // calls for it, through the form model with a scripted Ui.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 
 #include "app/form_main.h"
@@ -15,6 +16,7 @@
 #include "tests/support/form_driver.h"
 #include "tests/support/test_images.h"
 #include "tests/support/test_pictures.h"
+#include "workfiles/still_decoder.h"
 #include "workfiles/working_files.h"
 
 namespace qv {
@@ -98,17 +100,55 @@ TEST_F(Workflow, StartWithThreeLogosReplacesTheirPartitions) {
   EXPECT_FALSE(std::filesystem::exists(job_directory));  // the stills went with it
 }
 
-TEST_F(Workflow, AMissingConverterTimesOutAndTheLogoIsInvalid) {
+TEST_F(Workflow, ALogoPictureThatCannotBeEncodedTimesOutAndTheLogoIsInvalid) {
   Open(sample::DefaultImageSpec(kAllImage));
   ASSERT_TRUE(Choose(form_->SB_Menu, Picture("a.bmp", 720, 576)).empty());
-  RemoveFile(Work(kFormatSwitchProgram));
+  RemoveFile(Work("menu.bmp"));
   EXPECT_EQ(Start(),
             (Messages{"File Error: Time out!", "Quorvanex: The menu picture is invalid !"}));
   EXPECT_TRUE(form_->SB_Start.enabled);              // still opened
   EXPECT_FALSE(FileExists(Work(kBinToDldProgram)));  // the working files went
-  // Start again without opening: the converter is gone, the same logo fails the same way.
+  // Start again without opening: the picture is gone, the same logo fails the same way.
   EXPECT_EQ(Start(),
             (Messages{"File Error: Time out!", "Quorvanex: The menu picture is invalid !"}));
+}
+
+TEST_F(Workflow, TheLogosAreEncodedTogetherButReportedInTheirOrder) {
+  // The menu and radio pictures both fail: only the menu's failure is shown, as the first in
+  // the order boot, menu, radio, whichever encoding ends first.
+  for (int run = 0; run < 3; ++run) {
+    Open(sample::DefaultImageSpec(kAllImage));
+    ASSERT_TRUE(Choose(form_->SB_Boot, Picture("a.bmp", 720, 576)).empty());
+    ASSERT_TRUE(Choose(form_->SB_Menu, Picture("b.bmp", 720, 576)).empty());
+    ASSERT_TRUE(Choose(form_->SB_Radio, Picture("c.bmp", 720, 576)).empty());
+    RemoveFile(Work("menu.bmp"));
+    WriteWholeFile(Work("radio.bmp"), std::vector<uint8_t>(54, 'B'));
+    EXPECT_EQ(Start(),
+              (Messages{"File Error: Time out!", "Quorvanex: The menu picture is invalid !"}));
+  }
+  // All three sound: all three stills are in the merged image, each where its name says.
+  Open(sample::DefaultImageSpec(kAllImage));
+  const std::array<std::string, 3> pictures = {
+      Picture("a.bmp", 720, 576), Picture("b.bmp", 720, 480), Picture("c.bmp", 720, 576)};
+  ASSERT_TRUE(Choose(form_->SB_Boot, pictures[0]).empty());
+  ASSERT_TRUE(Choose(form_->SB_Menu, pictures[1]).empty());
+  ASSERT_TRUE(Choose(form_->SB_Radio, pictures[2]).empty());
+  ASSERT_EQ(Start().size(), 1u);
+  Result<FlashImage> merged = FlashImage::Parse(ReadWholeFile(Output("box_Merge.bin")), kAllImage);
+  ASSERT_TRUE(merged) << merged.error().text;
+  const std::array<int, 3> heights = {576, 480, 576};
+  const PartitionDirectory& directory = merged->directory();
+  for (size_t i = 0; i < kLogos.size(); ++i) {
+    std::optional<std::span<const uint8_t>> still;
+    for (int entry = 0; entry < directory.UsableCount(); ++entry) {
+      if (directory.entries[entry].NameIs(std::string(kLogos[i].partition)))
+        still = merged->Partition(entry);
+    }
+    ASSERT_TRUE(still) << kLogos[i].partition;
+    Result<Bitmap> decoded = DecodeStill(*still);
+    ASSERT_TRUE(decoded) << decoded.error().text;
+    EXPECT_EQ(decoded->height, heights[i]) << kLogos[i].partition;
+  }
 }
 
 TEST_F(Workflow, StillsThatDoNotFit) {
@@ -176,21 +216,6 @@ TEST_F(Workflow, AChosenSourceThatWentBeforeStartStopsIt) {
   EXPECT_EQ(Choose(form_->SB_Default, Input("db.dld")),
             Messages{"Quorvane: Open File Error: dld to bin wrong!"});
   EXPECT_EQ(Choose(form_->SB_Default, Input("none.bin")), Messages{"File not found"});
-}
-
-TEST_F(Workflow, TheDownloadConverterMissingOrFailing) {
-  Open(sample::DefaultImageSpec(kAppImage));
-  RemoveFile(Work(kBinToDldProgram));
-  EXPECT_EQ(Start(), Messages{"Quorvanex: Create File:_Merge.dld Faild !"});
-  EXPECT_TRUE(form_->SB_Start.enabled);
-
-  // A converter that ends without writing anything.
-  Open(sample::DefaultImageSpec(kAppImage));
-  std::filesystem::copy_file("/bin/true", Work(kBinToDldProgram),
-                             std::filesystem::copy_options::overwrite_existing);
-  EXPECT_EQ(Start(), Messages{"Quorvane: Create file failed!"});
-  EXPECT_FALSE(form_->SB_Start.enabled);  // built state
-  EXPECT_FALSE(FileExists(Output("box_Merge.dld")));
 }
 
 TEST_F(Workflow, ARunTimeErrorIsShownInTheApplicationsOwnBox) {

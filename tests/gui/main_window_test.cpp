@@ -41,7 +41,6 @@ class Window : public ::testing::Test {
     std::filesystem::create_directory(dir_.File("jobs"));
     JobOptions options;
     options.job_directory_parent = dir_.File("jobs");
-    options.converter_time_limit = std::chrono::milliseconds(60000);
     job_ = std::make_unique<Job>(options);
     window_ = std::make_unique<gui::MainWindow>(*job_);
     window_->dialog_hook = [this](const std::string&,

@@ -48,21 +48,28 @@ TEST_F(HostileOutputs, AFailedBuildLeavesNoMergedImage) {
   ExpectNoResult();
 }
 
-TEST_F(HostileOutputs, AConverterEndedPartWayLeavesNothingOfItsDownload) {
-  // A converter that writes part of the download under its temporary name and then hangs.
-  FormDriver driver(1500);
-  std::string image = WriteInput("box.bin", SampleImage(kAppImage));
-  driver.Open(image);
+TEST_F(HostileOutputs, ProgramsPlantedInTheWorkingDirectoryAreNeverRun) {
+  // Both converters replaced in the job's directory by a program that leaves a mark, writes
+  // part of a download under its temporary name and hangs: Start makes the stills and the
+  // download itself and runs neither.
+  FormDriver driver;
+  driver.Open(driver.WriteImage(sample::DefaultImageSpec(kAppImage), "box.bin"));
   ASSERT_TRUE(driver.form().SB_Start.enabled);
-  const std::string converter = driver.Work(kBinToDldProgram);
-  std::string script =
-      "#!/bin/sh\nhead -c 1000 \"$3\" > \"${3%bin}dld.part999-0\"\nexec sleep 60\n";
-  WriteWholeFile(converter, BytesOf(script));
-  ::chmod(converter.c_str(), 0755);
-  EXPECT_EQ(driver.Start(), std::vector<std::string>{"Quorvane: Create file failed!"});
-  EXPECT_FALSE(fs::exists(driver.Output("box_Merge.bin")));
-  EXPECT_FALSE(fs::exists(driver.Output("box_Merge.dld")));
-  EXPECT_EQ(ResultLikeFiles(driver.job_directories()), std::vector<std::string>{});
+  ASSERT_TRUE(driver.Choose(driver.form().SB_Boot, driver.WritePicture("a.bmp", 720, 576)).empty());
+  const std::string mark = driver.Output("planted-program-ran");
+  for (const char* program : {kBinToDldProgram, kFormatSwitchProgram}) {
+    const std::string script = "#!/bin/sh\ntouch '" + mark +
+                               "'\nhead -c 1000 \"$3\" > \"${3%bin}dld.part999-0\"\n"
+                               "exec sleep 60\n";
+    WriteWholeFile(driver.Work(program), BytesOf(script));
+    ::chmod(driver.Work(program).c_str(), 0755);
+  }
+  const std::vector<std::string> messages = driver.Start();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].starts_with("Quorvanex: Succeed!")) << messages[0];
+  EXPECT_FALSE(fs::exists(mark));
+  EXPECT_TRUE(fs::exists(driver.Output("box_Merge.bin")));
+  EXPECT_TRUE(fs::exists(driver.Output("box_Merge.dld")));
   EXPECT_TRUE(watched_.Unchanged());
 }
 

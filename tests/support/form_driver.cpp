@@ -11,17 +11,15 @@ namespace qv::testing {
 
 namespace {
 
-JobOptions OptionsFor(const std::string& job_directories, int converter_time_limit_ms) {
+JobOptions OptionsFor(const std::string& job_directories) {
   JobOptions options;
   options.job_directory_parent = job_directories;
-  options.converter_time_limit = std::chrono::milliseconds(converter_time_limit_ms);
   return options;
 }
 
 }  // namespace
 
-FormDriver::FormDriver(int converter_time_limit_ms)
-    : job_(OptionsFor(jobs_.path(), converter_time_limit_ms)), form_(ui_, job_) {
+FormDriver::FormDriver() : job_(OptionsFor(jobs_.path())), form_(ui_, job_) {
   form_.FormCreate(nullptr);
 }
 

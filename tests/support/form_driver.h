@@ -17,7 +17,7 @@ namespace qv::testing {
 // it; the job directories are made in another.
 class FormDriver {
  public:
-  explicit FormDriver(int converter_time_limit_ms = 60000);
+  FormDriver();
 
   TFormMain& form() { return form_; }
   Job& job() { return job_; }
