@@ -181,6 +181,60 @@ TEST(ConvertDownload, BlocksLongerThanTheirSectorArePlacedWhole) {
   EXPECT_EQ(converted[0x4001F], 0x44);
 }
 
+// DownloadHoldsImage says what converting the download and comparing would say: for sound
+// downloads of every variant and the unusual ones the sequential walk handles (a short block,
+// blocks longer than their sectors), and for images that differ in a sector, in erased space
+// between blocks, or in length; a download that cannot be converted gives the same error.
+TEST(DownloadHoldsImage, AgreesWithConvertingAndComparing) {
+  std::vector<std::pair<std::vector<uint8_t>, Variant>> downloads;
+  for (Variant variant : {kAppImage, kAllImage, kFullImage})
+    downloads.emplace_back(SampleOf(variant).download, variant);
+  downloads.emplace_back(KeyDownloadWithData(Compress(std::vector<uint8_t>(100, 0x42))),
+                         kKeyDownload);
+  std::vector<uint8_t> longer_blocks;
+  AppendRecord(longer_blocks, kHeaderTag, 2, std::vector<uint8_t>(kHeaderPayloadSize, 0));
+  for (auto [length, fill] : {std::pair<uint32_t, uint8_t>{0x10010, 0x11},
+                              {0x10000, 0x22},
+                              {0x100, 0x33},
+                              {0x10020, 0x44}}) {
+    AppendRecord(longer_blocks, kSectorHeaderTag, 1, std::vector<uint8_t>(20, 0));
+    AppendRecord(longer_blocks, kSectorDataTag, 3, Compress(std::vector<uint8_t>(length, fill)));
+  }
+  downloads.emplace_back(longer_blocks, kDefaultDownload);
+
+  for (const auto& [download, variant] : downloads) {
+    SCOPED_TRACE(testing::VariantLabel(variant));
+    std::vector<uint8_t> image;
+    ASSERT_TRUE(ConvertDownloadBytes(download, variant, image));
+    EXPECT_EQ(DownloadHoldsImage(download, variant, image), true);
+
+    // Changed in the first block, at the last byte, and at the first erased byte past the
+    // start (inside a block, or in space that no block covers: the short block's tail).
+    std::vector<size_t> changes = {0x10, image.size() - 1};
+    auto erased = std::find(image.begin() + 0x200, image.end(), 0xFF);
+    if (erased != image.end()) changes.push_back(static_cast<size_t>(erased - image.begin()));
+    for (size_t at : changes) {
+      std::vector<uint8_t> changed = image;
+      changed[at] ^= 0x01;
+      EXPECT_EQ(DownloadHoldsImage(download, variant, changed), false) << at;
+    }
+    std::vector<uint8_t> shorter(image.begin(), image.end() - 1);
+    EXPECT_EQ(DownloadHoldsImage(download, variant, shorter), false);
+    std::vector<uint8_t> longer = image;
+    longer.push_back(0xFF);
+    EXPECT_EQ(DownloadHoldsImage(download, variant, longer), false);
+
+    std::vector<uint8_t> damaged = download;
+    damaged[LocateRecords(download).back().crc_offset()] ^= 0x80;
+    std::vector<uint8_t> partial;
+    Result<void> converted = ConvertDownloadBytes(damaged, variant, partial);
+    ASSERT_FALSE(converted);
+    Result<bool> held = DownloadHoldsImage(damaged, variant, image);
+    ASSERT_FALSE(held);
+    EXPECT_EQ(held.error().text, converted.error().text);
+  }
+}
+
 TEST(ConvertDownload, SurplusPairsAreIgnored) {
   std::vector<uint8_t> download = SampleOf(kAppImage).download;
   std::vector<RecordPlace> places = LocateRecords(download);
