@@ -18,6 +18,7 @@
 #include "image/settings.h"
 #include "platform/io_error.h"
 #include "platform/job_directory.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ CLI::Validator SettingText(size_t limit) {
 
 int main(int argc, char** argv) {
   qv::RemoveJobDirectoriesOnSignal();
+  qv::ReturnLargeBlocksWhenFreed();
   CLI::App app{"Quorvane: customises the firmware of STi710X set-top boxes.", "quorvane"};
   app.formatter(std::make_shared<qv::cli::HelpFormatter>());
   app.set_help_flag("-h,--help", "print this help and exit");

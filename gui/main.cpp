@@ -9,6 +9,7 @@
 #include "app/job.h"
 #include "gui/main_window.h"
 #include "platform/job_directory.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
                  "under xvfb-run, or with -platform offscreen\n";
     return 1;
   }
+  qv::ReturnLargeBlocksWhenFreed();
   qv::RemoveJobDirectoriesOnSignal();
   QApplication application(argc, argv);
   QApplication::setApplicationName("quorvane");
