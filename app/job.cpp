@@ -23,7 +23,6 @@ void Job::ClearJob() {
   merged_name_.clear();
   http_settings_ = {};
   logo_chosen_ = {};
-  image_logos_ = {};
   chosen_stills_ = {};
   default_database_ = {};
   key_ = {};

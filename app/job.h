@@ -133,11 +133,9 @@ class Job {
   bool Chosen(LogoKind kind) const { return logo_chosen_[static_cast<size_t>(kind)]; }
   bool Chosen(SourceKind kind) const { return SourceOf(kind).chosen; }
   // The logo the opened image itself carries for `kind` (the still of the first partition
-  // that a picture chosen for it replaces), decoded when the image was opened; nothing when no
-  // image is open, the image has no such partition, or its still does not decode.
-  const std::optional<Bitmap>& ImageLogo(LogoKind kind) const {
-    return image_logos_[static_cast<size_t>(kind)];
-  }
+  // that a picture chosen for it replaces), decoded when asked for; nothing when no image is
+  // open, the image has no such partition, or its still does not decode.
+  std::optional<Bitmap> ImageLogo(LogoKind kind) const;
   // The names Start gives its outputs: "<base>_Merge.bin" (kept for a flash image only) and
   // "<base>_Merge.dld".
   const std::string& merged_name() const { return merged_name_; }
@@ -159,7 +157,6 @@ class Job {
   Outcome OpenPicked(const std::string& path);
   Outcome OpenParsed(FlashImage image, bool flash_image, const std::vector<std::string>& damage);
   void WriteOpenedWorkingFiles(Outcome& outcome);
-  void DecodeImageLogos();
   std::string HttpCfgPath() const;
   std::string ConvertedPath(SourceKind kind) const;
   // The steps of Start; each gives the outcome of a build it stops, or nothing to go on.
@@ -184,7 +181,6 @@ class Job {
   std::string merged_name_;
   HttpSettings http_settings_;
   std::array<bool, 3> logo_chosen_ = {};
-  std::array<std::optional<Bitmap>, 3> image_logos_;
   std::array<std::optional<std::vector<uint8_t>>, 3> chosen_stills_;  // placed as they are
   Source default_database_;
   Source key_;

@@ -95,7 +95,6 @@ Outcome Job::OpenParsed(FlashImage image, bool flash_image,
   image_ = std::move(image);
   opened_flash_image_ = flash_image;
   LetEventsThrough();
-  DecodeImageLogos();
 
   Outcome outcome;
   WriteOpenedWorkingFiles(outcome);
@@ -116,18 +115,17 @@ void Job::WriteOpenedWorkingFiles(Outcome& outcome) {
   http_settings_ = ReadHttpSettings(ini);
 }
 
-// The image's own logos, for the previews: a still that does not decode shows nothing.
-void Job::DecodeImageLogos() {
+std::optional<Bitmap> Job::ImageLogo(LogoKind kind) const {
+  if (!image_) return std::nullopt;
   const PartitionDirectory& directory = image_->directory();
-  for (const LogoNames& logo : kLogos) {
-    std::optional<Bitmap>& decoded = image_logos_[static_cast<size_t>(logo.kind)];
-    decoded.reset();
-    for (int i = 0; i < directory.UsableCount(); ++i) {
-      if (!directory.entries[i].NameIs(logo.partition)) continue;
-      if (Result<Bitmap> still = DecodeStill(image_->Partition(i))) decoded = std::move(*still);
-      break;
-    }
+  const std::string_view partition = NamesOf(kind).partition;
+  for (int i = 0; i < directory.UsableCount(); ++i) {
+    if (!directory.entries[i].NameIs(partition)) continue;
+    Result<Bitmap> still = DecodeStill(image_->Partition(i));
+    if (!still) return std::nullopt;
+    return std::move(*still);
   }
+  return std::nullopt;
 }
 
 }  // namespace qv

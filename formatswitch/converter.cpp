@@ -232,7 +232,7 @@ std::optional<EncodedPicture> EncodePicture(const std::string& name,
                                             std::ostream& messages) {
   const std::optional<FoundPicture> found = FindPicture(name, program_directory, messages);
   if (!found) return std::nullopt;
-  const std::optional<Bitmap> bitmap = LoadStillPicture(name, *found, messages);
+  std::optional<Bitmap> bitmap = LoadStillPicture(name, *found, messages);
   if (!bitmap) return std::nullopt;
   const bool pal = bitmap->height == kPalHeight;
   const int frame_rate = pal ? 25 : 30;
@@ -249,6 +249,7 @@ std::optional<EncodedPicture> EncodePicture(const std::string& name,
   }
 
   YCbCrPicture picture = ConvertToYCbCr(*bitmap, p.matrix_coefficients, p.progressive_frame != 0);
+  bitmap.reset();  // the encoder works from the planes alone
   return EncodedPicture{.still = EncodeWithinBudget(picture, frame_rate, settings),
                         .default_output = JoinPath(
                             found->directory, file_name.substr(0, file_name.size() - 3) + "m2v")};
