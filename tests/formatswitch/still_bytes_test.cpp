@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "download/crc32.h"
+#include "formatswitch/parallel_rows.h"
 #include "formatswitch/still_encoder.h"
 #include "formatswitch/ycbcr_picture.h"
 #include "tests/formatswitch/still_checks.h"
@@ -105,6 +106,44 @@ TEST(StillBytes, TheTestPicturesEncodeToThePinnedStreams) {
     std::snprintf(values, sizeof values, "%zu, 0x%08X", stream.size(), crc);
     EXPECT_EQ(stream.size(), pinned.size) << values;
     EXPECT_EQ(crc, pinned.crc) << values;
+  }
+}
+
+// The rows are coded on several threads; the stream must be the same however many there are,
+// and however the rows fall to them: one thread, as many as the rows of a small picture,
+// more than the processor has cores.
+TEST(StillBytes, TheStreamDoesNotDependOnTheNumberOfThreads) {
+  struct Case {
+    PictureKind kind;
+    int height;
+    int64_t budget;
+  };
+  const Case cases[] = {{PictureKind::kPhoto, 576, 30592},
+                        {PictureKind::kInterlaced, 576, 30592},
+                        {PictureKind::kNoise, 480, 30592},
+                        {PictureKind::kPhoto, 576, 600},  // DC only
+                        {PictureKind::kText, 48, 700}};
+  struct ThreadsReset {
+    ~ThreadsReset() { g_row_threads = 0; }
+  } reset;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(testing::PictureKindName(c.kind)) + " " + std::to_string(c.height) +
+                 " lines, " + std::to_string(c.budget) + " bytes");
+    StillSettings settings = testing::ShippedStillSettings(c.height == 576);
+    settings.parameters.vertical_size = c.height;
+    Bitmap bitmap = testing::MakePicture(c.kind, 720, c.height, 11);
+    std::vector<uint8_t> first;
+    for (unsigned threads : {1u, 2u, 3u, 4u, 7u}) {
+      g_row_threads = threads;
+      YCbCrPicture picture = ConvertToYCbCr(bitmap, settings.parameters.matrix_coefficients,
+                                            settings.parameters.progressive_frame != 0);
+      std::vector<uint8_t> stream = EncodeStill(picture, settings, c.budget);
+      if (first.empty()) {
+        first = stream;
+        continue;
+      }
+      EXPECT_EQ(stream, first) << threads << " threads";
+    }
   }
 }
 
