@@ -7,19 +7,15 @@
 // converter spreads its sectors over every core, lzop uses one.
 //
 //   build/bin/bench_bintodld [repetitions]
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/timing.h"
 #include "download/download_file.h"
 #include "image/flash_image.h"
 #include "image/manufacturer_block.h"
@@ -28,57 +24,12 @@
 #include "tests/support/test_images.h"
 #include "workfiles/header_configs.h"
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct Run {
-  double wall = -1;  // milliseconds; negative when the program failed
-  double cpu = 0;    // user and system milliseconds
-};
-
-// Runs a program (found on PATH when the name has no slash) with its output discarded.
-Run TimeProcess(const std::vector<std::string>& command) {
-  std::vector<std::string> words = command;
-  std::vector<char*> argv;
-  for (std::string& word : words)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const Clock::time_point start = Clock::now();
-  pid_t pid = 0;
-  int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return {};
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-  auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-  return {elapsed, ms(usage.ru_utime) + ms(usage.ru_stime)};
-}
-
-std::string LoadAverage() {
-  char text[64] = {};
-  if (FILE* file = std::fopen("/proc/loadavg", "r")) {
-    if (!std::fgets(text, sizeof text, file)) text[0] = 0;
-    std::fclose(file);
-  }
-  std::string load(text);
-  return load.substr(0, load.find(' ', load.find(' ', load.find(' ') + 1) + 1));
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using qv::bench::LoadAverage;
+using qv::bench::Median;
+using qv::bench::ProcessRun;
+using qv::bench::RunProcess;
 
 }  // namespace
 
@@ -106,11 +57,11 @@ int main(int argc, char** argv) {
 
   // A warm-up run of each, which also shows that both work and that the download is right.
   const std::string load_before = LoadAverage();
-  if (TimeProcess(ours).wall < 0) {
+  if (RunProcess(ours).wall_ms < 0) {
     std::fprintf(stderr, "bench_bintodld: %s failed\n", QV_BINTODLD_PROGRAM);
     return 1;
   }
-  if (TimeProcess(peer).wall < 0) {
+  if (RunProcess(peer).wall_ms < 0) {
     std::fprintf(stderr,
                  "bench_bintodld: lzop is missing or failed (scripts/setup.sh installs it)\n");
     return 1;
@@ -124,28 +75,28 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::vector<Run> our_runs;
-  std::vector<Run> peer_runs;
+  std::vector<ProcessRun> our_runs;
+  std::vector<ProcessRun> peer_runs;
   for (int i = 0; i < repetitions; ++i) {
     // Alternate the order, so neither program always runs on a warmer machine.
     if (i % 2 == 0) {
-      our_runs.push_back(TimeProcess(ours));
-      peer_runs.push_back(TimeProcess(peer));
+      our_runs.push_back(RunProcess(ours));
+      peer_runs.push_back(RunProcess(peer));
     } else {
-      peer_runs.push_back(TimeProcess(peer));
-      our_runs.push_back(TimeProcess(ours));
+      peer_runs.push_back(RunProcess(peer));
+      our_runs.push_back(RunProcess(ours));
     }
   }
-  auto wall = [](const std::vector<Run>& runs) {
+  auto wall = [](const std::vector<ProcessRun>& runs) {
     std::vector<double> times;
-    for (const Run& run : runs)
-      times.push_back(run.wall);
+    for (const ProcessRun& run : runs)
+      times.push_back(run.wall_ms);
     return times;
   };
-  auto cpu = [](const std::vector<Run>& runs) {
+  auto cpu = [](const std::vector<ProcessRun>& runs) {
     std::vector<double> times;
-    for (const Run& run : runs)
-      times.push_back(run.cpu);
+    for (const ProcessRun& run : runs)
+      times.push_back(run.cpu_ms);
     return times;
   };
   const std::vector<double> our_times = wall(our_runs);

@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
-  ffmpeg mpeg2dec lzop strace
+  ffmpeg mpeg2dec lzop strace time
   xvfb xauth fonts-liberation
   help2man dpkg-dev man-db bash-completion desktop-file-utils appstream
 )

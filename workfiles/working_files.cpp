@@ -8,6 +8,7 @@
 
 #include "platform/file.h"
 #include "platform/io_error.h"
+#include "platform/memory.h"
 #include "workfiles/embedded_programs.h"
 #include "workfiles/header_configs.h"
 #include "workfiles/parameter_files.h"
@@ -44,8 +45,11 @@ bool WriteWorkingFiles(const std::string& directory,
 
   WriteRaw(directory + kNtscPar, BytesOf(kNtscParContent), false);
   WriteRaw(directory + kPalPar, BytesOf(kPalParContent), false);
+  // The programs are megabytes of the tool's own file that it needs only here.
   WriteRaw(directory + kBinToDldProgram, BinToDldProgramBytes(), true);
   WriteRaw(directory + kFormatSwitchProgram, FormatSwitchProgramBytes(), true);
+  ReleaseProgramPages(BinToDldProgramBytes());
+  ReleaseProgramPages(FormatSwitchProgramBytes());
 
   // Each of the set must now be there as a file (a directory of that name is no working file).
   for (const char* name : kWorkingFileSet) {
