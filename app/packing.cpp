@@ -15,7 +15,6 @@
 #include "image/settings.h"
 #include "platform/file.h"
 #include "platform/io_error.h"
-#include "platform/job_directory.h"
 #include "platform/output_files.h"
 #include "platform/sha256.h"
 #include "workfiles/header_configs.h"
@@ -315,32 +314,22 @@ class Packing {
     return {Status::kDone, {{MessageKind::kInformation, text::Packed(out_.string())}}};
   }
 
-  // The download file the converter makes of `image`, run in a directory of its own, and
-  // checked to hold `image` again.
+  // The download file the converter makes of `image`, in memory, checked to hold `image`
+  // again.
   Result<std::vector<uint8_t>> DownloadOf(const std::vector<uint8_t>& image) const {
     Result<FlashImage> parsed = FlashImage::Parse(image, manifest_.variant);
     if (!parsed) return tl::unexpected(parsed.error());
     if (std::optional<std::string> field = FieldTheHeaderCannotCarry(parsed->manufacturer()))
       return Fail("manufacturer", -1, "the download header cannot carry its " + *field + " whole");
-    const JobDirectory directory = JobDirectory::Make();
-    const HeaderConfig& config = *HeaderConfigFor(manifest_.variant);
-    const std::vector<std::string> arguments = {directory.path() + kManufacturerCfg,
-                                                directory.path() + std::string(config.name),
-                                                directory.path() + "image.bin"};
-    WriteWholeFile(arguments[0],
-                   BytesOf(ManufacturerCfgText(ManufacturerCfgLines(parsed->manufacturer()))));
-    WriteHeaderConfig(config, arguments[1]);
-    WriteWholeFile(arguments[2], image);
     std::ostringstream trace;
-    if (bintodld::RunBintodld(arguments, trace) != 0)
-      return Fail("download", -1, "the converter made no download file of it");
-    std::vector<uint8_t> download = ReadWholeFile(directory.path() + "image.dld");
-    std::vector<uint8_t> converted;
-    if (Result<void> read = ConvertDownloadBytes(download, manifest_.variant, converted);
-        !read || converted != image) {
+    const std::optional<bintodld::DownloadBytes> download =
+        bintodld::MakeDownload(ManufacturerCfgText(ManufacturerCfgLines(parsed->manufacturer())),
+                               HeaderConfigFor(manifest_.variant)->text, image, trace);
+    if (!download) return Fail("download", -1, "the converter made no download file of it");
+    const Result<bool> holds = DownloadHoldsImage(download->bytes(), manifest_.variant, image);
+    if (!holds || !*holds)
       return Fail("download", -1, "the download file made of it does not hold it again");
-    }
-    return download;
+    return std::vector<uint8_t>(download->bytes().begin(), download->bytes().end());
   }
 
   // Something changed: the image opened as it was extracted and the changes chosen, as a
