@@ -7,13 +7,13 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "bintodld/converter.h"
 #include "download/crc32.h"
 #include "download/record_format.h"
 #include "platform/little_endian.h"
+#include "platform/threads.h"
 
 namespace qv::bintodld {
 
@@ -88,21 +88,6 @@ SectorFault ConvertSector(SectorRecord& record, bool compressed, std::span<const
   use.written = static_cast<size_t>(record_size) + kDataHeadSize + data_length + kCrcSize;
   use.data_length = data_length;
   return SectorFault::kNone;
-}
-
-// Runs work() on `count` threads, this one among them; fewer when no more can be started.
-template <typename Work>
-void RunOnThreads(unsigned count, Work&& work) {
-  std::vector<std::thread> helpers;
-  try {
-    for (unsigned t = 1; t < count; ++t)
-      helpers.emplace_back(work);
-  } catch (const std::system_error&) {
-    // The threads started and this one share the sectors.
-  }
-  work();
-  for (std::thread& helper : helpers)
-    helper.join();
 }
 
 // The sectors' byte ranges in the image, which is consumed from offset 0 in sector order (the

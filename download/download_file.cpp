@@ -16,6 +16,7 @@
 #include "platform/io_error.h"
 #include "platform/little_endian.h"
 #include "platform/pending_file.h"
+#include "platform/threads.h"
 
 namespace qv {
 
@@ -188,19 +189,12 @@ template <typename Work>
 bool ForEverySector(int count, Work&& work) {
   std::atomic<int> next{0};
   std::atomic<bool> failed{false};
-  auto run = [&] {
+  RunOnThreads(std::thread::hardware_concurrency() > 1 ? 2 : 1, [&] {
     std::vector<uint8_t> scratch;
     for (int n = next++; n < count && !failed; n = next++) {
       if (!work(n, scratch)) failed = true;
     }
-  };
-  if (std::thread::hardware_concurrency() > 1) {
-    std::thread helper(run);
-    run();
-    helper.join();
-  } else {
-    run();
-  }
+  });
   return !failed;
 }
 

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <system_error>
 #include <thread>
 #include <vector>
+
+#include "platform/threads.h"
 
 namespace qv::formatswitch {
 
@@ -27,20 +28,10 @@ void ForEachIndependent(const std::vector<int>& items, Work&& work) {
     return;
   }
   std::atomic<size_t> next{0};
-  auto run = [&] {
+  RunOnThreads(static_cast<unsigned>(threads), [&] {
     for (size_t i; (i = next.fetch_add(1)) < items.size();)
       work(items[i]);
-  };
-  std::vector<std::thread> helpers;
-  try {
-    for (size_t t = 1; t < threads; ++t)
-      helpers.emplace_back(run);
-  } catch (const std::system_error&) {
-    // No more threads to be had: the ones started and this one share the work.
-  }
-  run();
-  for (std::thread& helper : helpers)
-    helper.join();
+  });
 }
 
 }  // namespace qv::formatswitch
